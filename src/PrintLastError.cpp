@@ -1,0 +1,38 @@
+// Velmora: the one report line for every failure.
+
+#include <stdio.h>
+
+#include "Velmora.h"
+
+// What stands in the message field when the system has no text for the code.
+static const char NoMessageText[] = "(no message text)";
+
+// FormatMessageW never gives more than 64 KiB (32768 UTF-16 units), and no code
+// page takes more than three bytes for one unit.
+static char messageText[3 * 32768 + 1];
+
+void PrintLastError(const char *file, const char *call, int line)
+{
+    DWORD code = GetLastError();
+
+    LPWSTR message = NULL;
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                      FORMAT_MESSAGE_FROM_SYSTEM,
+                                  NULL, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                                  (LPWSTR)&message, 0, NULL);
+    const char *text = NoMessageText;
+    if (length != 0) {
+        // The text is printed in full, its closing line break included.
+        int size = WideCharToMultiByte(CP_ACP, 0, message, (int)length, messageText,
+                                       (int)sizeof(messageText) - 1, NULL, NULL);
+        if (size != 0) {
+            messageText[size] = '\0';
+            text = messageText;
+        }
+    }
+
+    printf("%s:%d: %s(%d): %s\n", file, line, call, (int)code, text);
+
+    if (length != 0)
+        LocalFree(message);
+}

@@ -1,0 +1,444 @@
+// Velmora on the simulated system: each case sets the system's state, runs one
+// command line, and checks the exact output, the exit code, and the calls the
+// system saw.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <regex>
+
+#include "ToolRun.h"
+
+namespace {
+
+const std::string Usage =
+    "Usage: Velmora [-G|-C|-S minMB maxMB ]\n"
+    "Call [GS]etVelmora()\n"
+    "-G: Get, -C: Clear, -S: Set\n";
+
+// The calls of the privilege step when the token holds the privilege.
+const std::vector<std::string> PrivilegeStep = {
+    "GetCurrentProcess", "OpenProcessToken 40", "LookupPrivilegeValueW", "AdjustTokenPrivileges 0 16",
+    "GetLastError",      "CloseHandle",
+};
+
+std::vector<std::string> Join(std::vector<std::string> head, const std::vector<std::string> &tail)
+{
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+std::string Describe(const std::vector<std::string> &args)
+{
+    std::string text = "Velmora";
+    for (const std::string &arg : args)
+        text += " [" + arg + "]";
+    return text;
+}
+
+class SimTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = MakeTempDir();
+        statePath_ = dir_ + "/state";
+        logPath_ = dir_ + "/log";
+    }
+
+    void TearDown() override
+    {
+        remove(statePath_.c_str());
+        remove(logPath_.c_str());
+        rmdir(dir_.c_str());
+    }
+
+    // Runs one command line on a system in the given state; the log starts empty.
+    ToolResult Run(const std::vector<std::string> &args, const std::string &state = "privilege=held\n")
+    {
+        WriteFile(statePath_, state);
+        remove(logPath_.c_str());
+        return RunTool(args, {{"VELMORA_SIM_STATE", statePath_}, {"VELMORA_SIM_LOG", logPath_}});
+    }
+
+    std::vector<std::string> Log() const { return ReadLines(logPath_); }
+    std::string State() const { return ReadFile(statePath_); }
+
+    std::string dir_;
+    std::string statePath_;
+    std::string logPath_;
+};
+
+// ---------------------------------------------------------------------------
+// Command line
+
+TEST_F(SimTest, RefusedCommandLinesPrintUsageAndTouchNothing)
+{
+    const std::vector<std::vector<std::string>> refused = {
+        {},          {"-G", "x"},      {"-S", "1"},      {"-S", "1", "2", "3"}, {"-G", "1", "2", "3", "4"},
+        {"-g"},      {"-s", "1", "2"}, {"-c"},           {"-"},                 {"G"},
+        {""},        {"-S"},           {"-Sfoo"},        {"-x", "1", "2"},      {"S", "1", "2"},
+        {"--G"},     {" -G"},          {"/G"},
+    };
+    for (const auto &args : refused) {
+        ToolResult result = Run(args);
+        EXPECT_EQ(Usage, result.out) << Describe(args);
+        EXPECT_EQ(255, result.exitCode) << Describe(args);
+        EXPECT_EQ("", result.err) << Describe(args);
+        EXPECT_EQ(std::vector<std::string>{"ExitProcess 255"}, Log()) << Describe(args);
+    }
+}
+
+TEST_F(SimTest, OnlyTheFirstTwoCharactersSelectTheMode)
+{
+    const std::string state = "min=2097152\nmax=8388608\nflags=4\nprivilege=held\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+        std::vector<std::string> log;
+    } cases[] = {
+        {{"-Gx"}, "Success: GetSystemFileCacheSize(Min:[2097152], Max:[8388608], Flags: 4)\n",
+         {"GetSystemFileCacheSize", "ExitProcess 0"}},
+        {{"-Get"}, "Success: GetSystemFileCacheSize(Min:[2097152], Max:[8388608], Flags: 4)\n",
+         {"GetSystemFileCacheSize", "ExitProcess 0"}},
+        {{"-G", "1", "2"}, "Success: GetSystemFileCacheSize(Min:[2097152], Max:[8388608], Flags: 4)\n",
+         {"GetSystemFileCacheSize", "ExitProcess 0"}},
+        {{"-G", "abc", "x"}, "Success: GetSystemFileCacheSize(Min:[2097152], Max:[8388608], Flags: 4)\n",
+         {"GetSystemFileCacheSize", "ExitProcess 0"}},
+        {{"-Clear"}, "Success: SetSystemFileCacheSize(Min:[2097152], Max:[8388608], Flags: 10)\n",
+         Join(PrivilegeStep, {"GetSystemFileCacheSize", "SetSystemFileCacheSize 2097152 8388608 10", "ExitProcess 0"})},
+        {{"-C", "1", "2"}, "Success: SetSystemFileCacheSize(Min:[2097152], Max:[8388608], Flags: 10)\n",
+         Join(PrivilegeStep, {"GetSystemFileCacheSize", "SetSystemFileCacheSize 2097152 8388608 10", "ExitProcess 0"})},
+        {{"-Sfoo", "1", "2"}, "Success: SetSystemFileCacheSize(Min:[1048576], Max:[2097152], Flags: 5)\n",
+         Join(PrivilegeStep, {"SetSystemFileCacheSize 1048576 2097152 5", "ExitProcess 0"})},
+    };
+    for (const auto &c : cases) {
+        ToolResult result = Run(c.args, state);
+        EXPECT_EQ(c.out, result.out) << Describe(c.args);
+        EXPECT_EQ(0, result.exitCode) << Describe(c.args);
+        EXPECT_EQ(c.log, Log()) << Describe(c.args);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Get
+
+TEST_F(SimTest, GetPrintsTheLimitsAsTheSystemGivesThem)
+{
+    const struct {
+        std::string state;
+        std::string out;
+    } cases[] = {
+        {"", "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)\n"},
+        {"min=0\nmax=0\nflags=0\n", "Success: GetSystemFileCacheSize(Min:[0], Max:[0], Flags: 0)\n"},
+        {"min=104857600\nmax=209715200\nflags=5\n",
+         "Success: GetSystemFileCacheSize(Min:[104857600], Max:[209715200], Flags: 5)\n"},
+        {"min=4294967295\nmax=4294967295\nflags=1\n",
+         "Success: GetSystemFileCacheSize(Min:[4294967295], Max:[4294967295], Flags: 1)\n"},
+        {"min=2147483648\nmax=4294967295\nflags=4\n",
+         "Success: GetSystemFileCacheSize(Min:[2147483648], Max:[4294967295], Flags: 4)\n"},
+    };
+    for (const auto &c : cases) {
+        // Get never needs the privilege: the token is left alone even without it.
+        ToolResult result = Run({"-G"}, c.state + "privilege=missing\n");
+        EXPECT_EQ(c.out, result.out) << c.state;
+        EXPECT_EQ(0, result.exitCode) << c.state;
+        EXPECT_EQ((std::vector<std::string>{"GetSystemFileCacheSize", "ExitProcess 0"}), Log()) << c.state;
+    }
+}
+
+TEST_F(SimTest, GetFailureIsReportedWithTheSystemText)
+{
+    const struct {
+        int code;
+        std::string message;
+        bool freed;
+    } cases[] = {
+        {5, "Access is denied.\r\n", true},
+        {120, "This function is not supported on this system.\r\n", true},
+        {1300, "Not all privileges or groups referenced are assigned to the caller.\r\n", true},
+        // No text for the code: the first four fields all the same, nothing to free.
+        {4242, "(no message text)", false},
+        {-1, "(no message text)", false},
+    };
+    for (const auto &c : cases) {
+        std::string code = std::to_string((unsigned)c.code);
+        ToolResult result = Run({"-G"}, "fail.GetSystemFileCacheSize=" + code + "\n");
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(result.out, match, std::regex("main\\.cpp:([0-9]+): ([\\s\\S]*)\n")))
+            << "code " << code << ", got: " << result.out;
+        EXPECT_EQ("GetSystemFileCacheSize(" + std::to_string(c.code) + "): " + c.message, match[2].str());
+        EXPECT_EQ(1, result.exitCode) << code;
+        std::vector<std::string> expected = {"GetSystemFileCacheSize", "GetLastError",
+                                             "FormatMessageW 4864 " + code + " 1024 0"};
+        if (c.freed)
+            expected.push_back("LocalFree");
+        expected.push_back("ExitProcess 1");
+        EXPECT_EQ(expected, Log()) << code;
+    }
+}
+
+TEST_F(SimTest, ReportLineStandsWhenFormatMessageFails)
+{
+    ToolResult result = Run({"-G"}, "fail.GetSystemFileCacheSize=5\nfail.FormatMessageW=8\n");
+    EXPECT_TRUE(std::regex_match(result.out, std::regex("main\\.cpp:[0-9]+: GetSystemFileCacheSize\\(5\\): "
+                                                        "\\(no message text\\)\n")))
+        << result.out;
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ((std::vector<std::string>{"GetSystemFileCacheSize", "GetLastError", "FormatMessageW 4864 5 1024 0",
+                                        "ExitProcess 1"}),
+              Log());
+}
+
+TEST_F(SimTest, ABrokenStateFileIsTheSimulatorsExitNotTheTools)
+{
+    for (const std::string state : {"min=abc\n", "colour=blue\n", "privilege=maybe\n", "fail.ExitProcess=5\n",
+                                    "fail.OpenProcessToken=0\n", "flags=2\n", "max=4294967296\n"}) {
+        ToolResult result = Run({"-G"}, state);
+        EXPECT_EQ(2, result.exitCode) << state;
+        EXPECT_EQ("", result.out) << state;
+        EXPECT_NE("", result.err) << state;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Set
+
+TEST_F(SimTest, SetAppliesTheSizesWithBothHardLimits)
+{
+    ToolResult result = Run({"-S", "100", "200"});
+    EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[104857600], Max:[209715200], Flags: 5)\n", result.out);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(Join(PrivilegeStep, {"SetSystemFileCacheSize 104857600 209715200 5", "ExitProcess 0"}), Log());
+    EXPECT_EQ("min=104857600\nmax=209715200\nflags=5\nprivilege=held\n", State());
+
+    // The next run reads what this one applied.
+    ToolResult get = RunTool({"-G"}, {{"VELMORA_SIM_STATE", statePath_}, {"VELMORA_SIM_LOG", logPath_}});
+    EXPECT_EQ("Success: GetSystemFileCacheSize(Min:[104857600], Max:[209715200], Flags: 5)\n", get.out);
+}
+
+TEST_F(SimTest, SizesConvertByTheirValue)
+{
+    const struct {
+        std::string min, max;
+        std::string bytes;
+    } cases[] = {
+        {"0", "4095", "0 4293918720"},
+        {"-0", "+0", "0 0"},
+        {" 12", "12 ", "12582912 12582912"},
+        {"+5", "\t0006\n", "5242880 6291456"},
+        {"00000000000000000001", "4095", "1048576 4293918720"},
+        {"1", "1", "1048576 1048576"},
+        {"4094", "4095", "4292870144 4293918720"},
+    };
+    for (const auto &c : cases) {
+        ToolResult result = Run({"-S", c.min, c.max});
+        EXPECT_EQ(0, result.exitCode) << c.min << " " << c.max;
+        EXPECT_EQ(Join(PrivilegeStep, {"SetSystemFileCacheSize " + c.bytes + " 5", "ExitProcess 0"}), Log())
+            << c.min << " " << c.max;
+    }
+}
+
+TEST_F(SimTest, ABadSizeRefusesTheCommandLineBeforeAnythingIsTouched)
+{
+    const struct {
+        std::vector<std::string> args;
+        std::string reported;
+    } cases[] = {
+        {{"-S", "4096", "1"}, "4096"},
+        {{"-S", "1", "4097"}, "4097"},
+        {{"-S", "-1", "1"}, "-1"},
+        {{"-S", "abc", "1"}, "abc"},
+        {{"-S", "12abc", "1"}, "12abc"},
+        {{"-S", "1", "512MB"}, "512MB"},
+        {{"-S", "1", "2GB"}, "2GB"},
+        {{"-S", "0x100", "1"}, "0x100"},
+        {{"-S", "99999999999", "1"}, "99999999999"},
+        {{"-S", "1", "99999999999999999999999999999999"}, "99999999999999999999999999999999"},
+        {{"-S", "", "1"}, ""},
+        {{"-S", " ", "1"}, " "},
+        {{"-S", "+", "1"}, "+"},
+        {{"-S", "1", "-"}, "-"},
+        {{"-S", "1 2", "3"}, "1 2"},
+        {{"-S", "--1", "3"}, "--1"},
+        {{"-S", "1.5", "3"}, "1.5"},
+        {{"-S", "%s%n", "3"}, "%s%n"},
+        // The minimum is judged first.
+        {{"-S", "abc", "xyz"}, "abc"},
+        {{"-S", "5000", "-3"}, "5000"},
+    };
+    for (const auto &c : cases) {
+        ToolResult result = Run(c.args);
+        EXPECT_EQ("Invalid size: [" + c.reported + "] (0 to 4095 MB)\n" + Usage, result.out) << Describe(c.args);
+        EXPECT_EQ(255, result.exitCode) << Describe(c.args);
+        EXPECT_EQ(std::vector<std::string>{"ExitProcess 255"}, Log()) << Describe(c.args);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Clear
+
+TEST_F(SimTest, ClearKeepsTheSizesAndSwitchesBothHardLimitsOff)
+{
+    const struct {
+        std::string sizes;
+        std::string min, max;
+    } cases[] = {
+        {"min=2097152\nmax=536870912\nflags=5\n", "2097152", "536870912"},
+        {"min=0\nmax=4294967295\nflags=1\n", "0", "4294967295"},
+        {"min=1048576\nmax=1048576\nflags=0\n", "1048576", "1048576"},
+    };
+    for (const auto &c : cases) {
+        ToolResult result = Run({"-C"}, c.sizes + "privilege=held\n");
+        EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[" + c.min + "], Max:[" + c.max + "], Flags: 10)\n",
+                  result.out);
+        EXPECT_EQ(0, result.exitCode);
+        EXPECT_EQ(Join(PrivilegeStep, {"GetSystemFileCacheSize",
+                                       "SetSystemFileCacheSize " + c.min + " " + c.max + " 10", "ExitProcess 0"}),
+                  Log());
+        EXPECT_EQ("min=" + c.min + "\nmax=" + c.max + "\nflags=0\nprivilege=held\n", State());
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Failures of Clear and Set: every report site
+
+struct FailureCase {
+    const char *name;
+    std::vector<std::string> args;
+    std::string state;
+    std::string unit;
+    std::string report; // "Call(code): text", the line's fields after the line number
+    std::vector<std::string> log;
+};
+
+std::vector<std::string> ReportCalls(const std::string &code, bool freed = true)
+{
+    std::vector<std::string> calls = {"GetLastError", "FormatMessageW 4864 " + code + " 1024 0"};
+    if (freed)
+        calls.push_back("LocalFree");
+    return calls;
+}
+
+const std::vector<std::string> OpenToken = {"GetCurrentProcess", "OpenProcessToken 40"};
+
+const std::vector<FailureCase> &FailureCases()
+{
+    static const std::vector<FailureCase> cases = {
+        {"OpenProcessToken", {"-C"}, "privilege=held\nfail.OpenProcessToken=5\n", "main.cpp",
+         "OpenProcessToken(5): Access is denied.\r\n", Join(Join(OpenToken, ReportCalls("5")), {"ExitProcess 1"})},
+        {"LookupPrivilegeValue", {"-S", "1", "2"}, "privilege=held\nfail.LookupPrivilegeValueW=1313\n",
+         "SetPrivilege.cpp", "LookupPrivilegeValue(1313): A specified privilege does not exist.\r\n",
+         Join(Join(Join(OpenToken, {"LookupPrivilegeValueW"}), ReportCalls("1313")), {"CloseHandle", "ExitProcess 1"})},
+        {"AdjustTokenPrivileges fails", {"-S", "1", "2"}, "privilege=held\nfail.AdjustTokenPrivileges=6\n",
+         "SetPrivilege.cpp", "AdjustTokenPrivileges(6): The handle is invalid.\r\n",
+         Join(Join(Join(OpenToken, {"LookupPrivilegeValueW", "AdjustTokenPrivileges 0 16"}), ReportCalls("6")),
+              {"CloseHandle", "ExitProcess 1"})},
+        {"privilege not held", {"-S", "1", "2"}, "privilege=missing\n", "SetPrivilege.cpp",
+         "AdjustTokenPrivileges(1300): Not all privileges or groups referenced are assigned to the caller.\r\n",
+         Join(Join(Join(OpenToken, {"LookupPrivilegeValueW", "AdjustTokenPrivileges 0 16", "GetLastError"}),
+                   ReportCalls("1300")),
+              {"CloseHandle", "ExitProcess 1"})},
+        {"privilege not held, Clear", {"-C"}, "privilege=missing\n", "SetPrivilege.cpp",
+         "AdjustTokenPrivileges(1300): Not all privileges or groups referenced are assigned to the caller.\r\n",
+         Join(Join(Join(OpenToken, {"LookupPrivilegeValueW", "AdjustTokenPrivileges 0 16", "GetLastError"}),
+                   ReportCalls("1300")),
+              {"CloseHandle", "ExitProcess 1"})},
+        {"Clear's read", {"-C"}, "privilege=held\nfail.GetSystemFileCacheSize=87\n", "main.cpp",
+         "GetSystemFileCacheSize(87): The parameter is incorrect.\r\n",
+         Join(Join(PrivilegeStep, {"GetSystemFileCacheSize"}), Join(ReportCalls("87"), {"ExitProcess 1"}))},
+        {"Clear's write", {"-C"}, "privilege=held\nfail.SetSystemFileCacheSize=5\n", "main.cpp",
+         "SetSystemFileCacheSize(5): Access is denied.\r\n",
+         Join(Join(PrivilegeStep, {"GetSystemFileCacheSize", "SetSystemFileCacheSize 1048576 1073741824 10"}),
+              Join(ReportCalls("5"), {"ExitProcess 1"}))},
+        {"Set's write", {"-S", "1", "2"}, "privilege=held\nfail.SetSystemFileCacheSize=5\n", "main.cpp",
+         "SetSystemFileCacheSize(5): Access is denied.\r\n",
+         Join(Join(PrivilegeStep, {"SetSystemFileCacheSize 1048576 2097152 5"}),
+              Join(ReportCalls("5"), {"ExitProcess 1"}))},
+        {"Set's write refused by the system", {"-S", "200", "100"}, "privilege=held\n", "main.cpp",
+         "SetSystemFileCacheSize(87): The parameter is incorrect.\r\n",
+         Join(Join(PrivilegeStep, {"SetSystemFileCacheSize 209715200 104857600 5"}),
+              Join(ReportCalls("87"), {"ExitProcess 1"}))},
+        {"Get's read", {"-G"}, "privilege=held\nfail.GetSystemFileCacheSize=87\n", "main.cpp",
+         "GetSystemFileCacheSize(87): The parameter is incorrect.\r\n",
+         Join({"GetSystemFileCacheSize"}, Join(ReportCalls("87"), {"ExitProcess 1"}))},
+    };
+    return cases;
+}
+
+TEST_F(SimTest, EveryFailureIsOneReportLineFromItsOwnSite)
+{
+    const std::string before = "min=1048576\nmax=1073741824\nflags=0\n";
+    std::map<std::string, std::string> siteOf; // "unit:line" -> case name
+    for (const FailureCase &c : FailureCases()) {
+        ToolResult result = Run(c.args, before + c.state);
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(result.out, match, std::regex("([A-Za-z]+\\.cpp):([0-9]+): ([^\n]*\n)\n")))
+            << c.name << ": " << result.out;
+        EXPECT_EQ(c.unit, match[1].str()) << c.name;
+        EXPECT_EQ(c.report, match[3].str()) << c.name;
+        EXPECT_EQ(1, result.exitCode) << c.name;
+        EXPECT_EQ("", result.err) << c.name;
+        EXPECT_EQ(c.log, Log()) << c.name;
+        // A failed run changes nothing.
+        EXPECT_EQ(before + c.state, State()) << c.name;
+
+        // Sites that print the same call are told apart by their line.
+        std::string site = match[1].str() + ":" + match[2].str();
+        std::string call = match[3].str().substr(0, match[3].str().find('('));
+        auto known = siteOf.find(site);
+        if (known != siteOf.end()) {
+            EXPECT_EQ(known->second, call) << c.name << " reports from the line of another site";
+        }
+        siteOf[site] = call;
+    }
+    // Eight report sites in all, the 1300 case sharing its site between Clear and Set
+    // and the system's refusal sharing Set's write site.
+    EXPECT_EQ(8u, siteOf.size());
+}
+
+// ---------------------------------------------------------------------------
+// Random command lines: whatever comes in, the answer is one of the tool's forms.
+
+TEST_F(SimTest, RandomCommandLinesAlwaysGetOneOfTheToolsAnswers)
+{
+    const std::vector<std::string> pool = {
+        "-G", "-C", "-S", "-Gx", "-Sx", "-Cx", "-g", "-", "", " ", "0", "1", "100", "4094", "4095", "4096",
+        "-1", "-0", "+0", "+4095", "2147483647", "2147483648", "4294967296", "99999999999999999999", "abc",
+        "12abc", " 7 ", "\t", "%s", "%n", "\xff\xfe", "1e3", "0x10", "--", "-S -G",
+    };
+    const std::vector<std::string> states = {
+        "privilege=held\n",
+        "privilege=missing\n",
+        "privilege=held\nmin=4294967295\nmax=0\nflags=5\n",
+        "privilege=held\nfail.SetSystemFileCacheSize=1314\n",
+        "privilege=held\nfail.FormatMessageW=8\nfail.GetSystemFileCacheSize=4242\n",
+    };
+    const std::regex answer(
+        "Success: (Get|Set)SystemFileCacheSize\\(Min:\\[[0-9]+\\], Max:\\[[0-9]+\\], Flags: [0-9]+\\)\n"
+        "|(Invalid size: \\[[^\n]*\\] \\(0 to 4095 MB\\)\n)?Usage: Velmora \\[-G\\|-C\\|-S minMB maxMB \\]\n"
+        "Call \\[GS\\]etVelmora\\(\\)\n-G: Get, -C: Clear, -S: Set\n"
+        "|(main|SetPrivilege)\\.cpp:[0-9]+: [A-Za-z]+\\([0-9]+\\): [^\n]*\n\n?");
+    std::mt19937 random(20261208);
+    for (int round = 0; round < 400; round++) {
+        std::vector<std::string> args(std::uniform_int_distribution<size_t>(0, 5)(random));
+        for (std::string &arg : args)
+            arg = pool[std::uniform_int_distribution<size_t>(0, pool.size() - 1)(random)];
+        if (!args.empty() && round % 2 == 0)
+            args[0] = pool[std::uniform_int_distribution<size_t>(0, 2)(random)];
+        const std::string &state = states[std::uniform_int_distribution<size_t>(0, states.size() - 1)(random)];
+        ToolResult result = Run(args, state);
+        EXPECT_TRUE(result.exitCode == 0 || result.exitCode == 1 || result.exitCode == 255)
+            << Describe(args) << " exited " << result.exitCode << "\n" << result.err;
+        EXPECT_TRUE(std::regex_match(result.out, answer)) << Describe(args) << " printed: " << result.out;
+        EXPECT_EQ("", result.err) << Describe(args);
+        std::vector<std::string> log = Log();
+        ASSERT_FALSE(log.empty()) << Describe(args);
+        EXPECT_EQ("ExitProcess " + std::to_string(result.exitCode), log.back()) << Describe(args);
+        EXPECT_EQ(log.end(), std::find_if(log.begin(), log.end(),
+                                          [](const std::string &line) { return line.rfind("Leaked", 0) == 0; }))
+            << Describe(args);
+    }
+}
+
+} // namespace

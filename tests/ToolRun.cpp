@@ -1,0 +1,141 @@
+#include "ToolRun.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char **environ;
+
+ToolUnderTest g_tool;
+
+namespace {
+
+void Check(bool ok, const char *what)
+{
+    if (!ok)
+        throw std::runtime_error(std::string(what) + ": " + strerror(errno));
+}
+
+} // namespace
+
+ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::string, std::string> &env)
+{
+    std::vector<std::string> command;
+    if (!g_tool.wine.empty())
+        command.push_back(g_tool.wine);
+    command.push_back(g_tool.exe);
+    command.insert(command.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &arg : command)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+
+    std::vector<std::string> environment;
+    for (char **entry = environ; *entry != nullptr; entry++) {
+        std::string name(*entry, strcspn(*entry, "="));
+        if (env.count(name) == 0)
+            environment.push_back(*entry);
+    }
+    for (const auto &variable : env)
+        environment.push_back(variable.first + "=" + variable.second);
+    std::vector<char *> envp;
+    for (std::string &entry : environment)
+        envp.push_back(&entry[0]);
+    envp.push_back(nullptr);
+
+    int outPipe[2];
+    int errPipe[2];
+    Check(pipe2(outPipe, O_CLOEXEC) == 0 && pipe2(errPipe, O_CLOEXEC) == 0, "pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+    pid_t pid = 0;
+    int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(outPipe[1]);
+    close(errPipe[1]);
+    errno = spawned;
+    Check(spawned == 0, command[0].c_str());
+
+    ToolResult result;
+    struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    std::string *sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        Check(poll(fds, 2, -1) >= 0 || errno == EINTR, "poll");
+        for (int index = 0; index < 2; index++) {
+            if (fds[index].fd < 0 || fds[index].revents == 0)
+                continue;
+            char buffer[4096];
+            ssize_t got = read(fds[index].fd, buffer, sizeof(buffer));
+            if (got > 0) {
+                sinks[index]->append(buffer, (size_t)got);
+            } else {
+                close(fds[index].fd);
+                fds[index].fd = -1;
+                open--;
+            }
+        }
+    }
+    int status = 0;
+    Check(waitpid(pid, &status, 0) == pid, "waitpid");
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+std::string AsWritten(const std::string &text)
+{
+    if (g_tool.wine.empty())
+        return text;
+    std::string written;
+    for (char c : text) {
+        if (c == '\n')
+            written += '\r';
+        written += c;
+    }
+    return written;
+}
+
+std::vector<std::string> ReadLines(const std::string &path)
+{
+    std::vector<std::string> lines;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const std::string &path, const std::string &text)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << text;
+    if (!file.flush())
+        throw std::runtime_error("cannot write " + path);
+}
+
+std::string MakeTempDir()
+{
+    const char *base = getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/velmora-test-XXXXXX";
+    Check(mkdtemp(&pattern[0]) != nullptr, "mkdtemp");
+    return pattern;
+}

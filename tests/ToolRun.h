@@ -1,0 +1,33 @@
+// Runs the built Velmora from outside: a command line in, the exact bytes of
+// standard output and standard error and the exit code out.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct ToolResult {
+    std::string out;
+    std::string err;
+    int exitCode = -1;
+};
+
+// How the program under test is started: directly, or through Wine.
+struct ToolUnderTest {
+    std::string exe;
+    std::string wine;
+};
+
+extern ToolUnderTest g_tool;
+
+// Runs the program with the arguments and the extra environment variables.
+ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::string, std::string> &env = {});
+
+// The expected bytes as the build under test writes them: a text-mode Windows
+// runtime turns every "\n" into "\r\n".
+std::string AsWritten(const std::string &text);
+
+std::vector<std::string> ReadLines(const std::string &path);
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &text);
+std::string MakeTempDir();

@@ -1,0 +1,83 @@
+#!/usr/bin/python3
+"""Reads the built Velmora.exe back: a 32-bit console program for Intel 80386 that
+imports only system DLLs and carries exactly one manifest, asInvoker and without
+uiAccess, and version information that matches the project version.
+
+Usage: check_pe.py Velmora.exe VERSION
+"""
+import re
+import sys
+
+import pefile
+
+failures = []
+
+
+def expect(what, expected, got):
+    if expected != got:
+        failures.append(f"{what}: expected {expected!r}, got {got!r}")
+
+
+def resources(pe, type_id):
+    found = []
+    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", pefile.Structure("")).entries:
+        if kind.id != type_id:
+            continue
+        for name in kind.directory.entries:
+            for language in name.directory.entries:
+                data = language.data.struct
+                found.append(pe.get_data(data.OffsetToData, data.Size))
+    return found
+
+
+def main():
+    path, version = sys.argv[1], sys.argv[2]
+    pe = pefile.PE(path)
+
+    expect("optional header magic (PE32)", 0x10B, pe.OPTIONAL_HEADER.Magic)
+    expect("machine (Intel 80386)", 0x14C, pe.FILE_HEADER.Machine)
+    expect("subsystem (console)", 3, pe.OPTIONAL_HEADER.Subsystem)
+    expect("link time stamp", 0, pe.FILE_HEADER.TimeDateStamp)
+
+    imports = sorted(entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT)
+    expect("imported DLLs", ["advapi32.dll", "kernel32.dll", "msvcrt.dll"], imports)
+
+    manifests = resources(pe, pefile.RESOURCE_TYPE["RT_MANIFEST"])
+    expect("number of manifests", 1, len(manifests))
+    if manifests:
+        text = manifests[0].decode("utf-8")
+        levels = re.findall(r'<requestedExecutionLevel\s+level="([^"]*)"\s+uiAccess="([^"]*)"', text)
+        expect("requestedExecutionLevel (level, uiAccess)", [("asInvoker", "false")], levels)
+
+    pe.parse_data_directories([pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    strings = {}
+    for info in getattr(pe, "FileInfo", []):
+        for entry in info:
+            for table in getattr(entry, "StringTable", []):
+                strings.update({k.decode(): v.decode() for k, v in table.entries.items()})
+    expect("FileVersion", version, strings.get("FileVersion"))
+    expect("ProductVersion", version, strings.get("ProductVersion"))
+    expect("ProductName", "Velmora", strings.get("ProductName"))
+    expect("OriginalFilename", "Velmora.exe", strings.get("OriginalFilename"))
+    if not strings.get("FileDescription"):
+        failures.append("FileDescription: expected a description, got none")
+    if "Copyright" not in strings.get("LegalCopyright", ""):
+        failures.append(f"LegalCopyright: expected a copyright line, got {strings.get('LegalCopyright')!r}")
+
+    numbers = [int(part) for part in version.split(".")] + [0]
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    expect("fixed file version",
+           ((numbers[0] << 16) | numbers[1], (numbers[2] << 16) | numbers[3]),
+           (fixed.FileVersionMS, fixed.FileVersionLS))
+    expect("fixed product version",
+           ((numbers[0] << 16) | numbers[1], (numbers[2] << 16) | numbers[3]),
+           (fixed.ProductVersionMS, fixed.ProductVersionLS))
+
+    for failure in failures:
+        print(f"{path}: {failure}")
+    print(f"{path}: {'FAILED' if failures else 'ok'}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
