@@ -26,3 +26,15 @@ elseif(MSVC)
     target_compile_options(Velmora PRIVATE /Brepro)
     target_link_options(Velmora PRIVATE /MANIFEST:NO /Brepro)
 endif()
+
+# The release archive: Velmora-<version>-win32.zip with the program, its README
+# and its licence, nothing else.
+install(TARGETS Velmora RUNTIME DESTINATION .)
+install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION .)
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Velmora)
+set(CPACK_PACKAGE_VENDOR "The Velmora developers")
+set(CPACK_PACKAGE_FILE_NAME "Velmora-${PROJECT_VERSION}-win32")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
+include(CPack)

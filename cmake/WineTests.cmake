@@ -48,3 +48,20 @@ endforeach()
 add_test(NAME pe.format-imports-resources
     COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/check_pe.py"
             $<TARGET_FILE:Velmora> "${PROJECT_VERSION}")
+
+add_test(NAME release.reproducible
+    COMMAND sh "${PROJECT_SOURCE_DIR}/tests/check_release.sh" reproducible "${PROJECT_SOURCE_DIR}")
+add_test(NAME release.archive
+    COMMAND sh "${PROJECT_SOURCE_DIR}/tests/check_release.sh" archive "${CMAKE_BINARY_DIR}" "${PROJECT_VERSION}")
+set_tests_properties(release.reproducible PROPERTIES TIMEOUT 600)
+
+# The start-up benchmark under Wine, with one run of each: it must finish and
+# print its table. It brings its own warm server up and down, so it runs alone.
+add_test(NAME bench.startup-smoke-wine
+    COMMAND sh "${PROJECT_SOURCE_DIR}/bench/startup.sh" --rounds 1 --runs 1 wine)
+set_tests_properties(bench.startup-smoke-wine PROPERTIES
+    ENVIRONMENT "WIN32_BUILD=${CMAKE_BINARY_DIR};WINEPREFIX=${wine_prefix}"
+    DEPENDS wine.shutdown
+    RUN_SERIAL ON
+    TIMEOUT 900
+    PASS_REGULAR_EXPRESSION "\\| wine \\| 1 \\| [0-9.]+ / [0-9.]+ / [0-9.]+ \\|")

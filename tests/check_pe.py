@@ -20,7 +20,9 @@ def expect(what, expected, got):
 
 def resources(pe, type_id):
     found = []
-    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", pefile.Structure("")).entries:
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return found
+    for kind in pe.DIRECTORY_ENTRY_RESOURCE.entries:
         if kind.id != type_id:
             continue
         for name in kind.directory.entries:

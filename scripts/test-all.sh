@@ -1,0 +1,46 @@
+#!/bin/sh
+# Installs whatever the tests need and is missing, then runs every test: the
+# simulated system, the same with sanitizers, and the 32-bit Windows build
+# (file format, resources, release archive, reproducibility, and its behaviour
+# under Wine). Any part that cannot run fails the whole.
+set -eu
+cd "$(dirname "$0")/.."
+
+packages="cmake ninja-build g++ libgtest-dev python3 python3-pefile hyperfine zip unzip
+g++-mingw-w64-i686 wine wine64 wine32:i386 qemu-user"
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+missing=""
+for package in $packages; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing="$missing $package"
+done
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
+    as_root apt-get update -q
+    # shellcheck disable=SC2086
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+fi
+
+# Wine runs a 32-bit program through its 32-bit loader. Where the kernel cannot
+# start 32-bit x86 programs itself, they are handed to qemu's user-mode emulator.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    binfmt=/proc/sys/fs/binfmt_misc
+    [ -e "$binfmt/register" ] || as_root mount -t binfmt_misc binfmt_misc "$binfmt"
+    if [ ! -e "$binfmt/qemu-i386" ]; then
+        printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:OC' |
+            as_root tee "$binfmt/register" >/dev/null
+    fi
+    /usr/lib/wine/wine --version >/dev/null 2>&1 || {
+        echo "32-bit x86 programs cannot run here, not even through qemu-i386" >&2
+        exit 1
+    }
+    echo "32-bit x86 programs run through qemu-i386 on this machine"
+fi
+
+cmake --workflow --preset sim
+cmake --workflow --preset sim-asan
+cmake --workflow --preset win32
