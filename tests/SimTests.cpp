@@ -12,11 +12,6 @@
 
 namespace {
 
-const std::string Usage =
-    "Usage: Velmora [-G|-C|-S minMB maxMB ]\n"
-    "Call [GS]etVelmora()\n"
-    "-G: Get, -C: Clear, -S: Set\n";
-
 // The calls of the privilege step when the token holds the privilege.
 const std::vector<std::string> PrivilegeStep = {
     "GetCurrentProcess", "OpenProcessToken 40", "LookupPrivilegeValueW", "AdjustTokenPrivileges 0 16",

@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+// The three usage lines, as the tool prints them.
+const std::string Usage =
+    "Usage: Velmora [-G|-C|-S minMB maxMB ]\n"
+    "Call [GS]etVelmora()\n"
+    "-G: Get, -C: Clear, -S: Set\n";
+
 struct ToolResult {
     std::string out;
     std::string err;

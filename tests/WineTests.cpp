@@ -11,11 +11,6 @@
 
 namespace {
 
-const std::string Usage =
-    "Usage: Velmora [-G|-C|-S minMB maxMB ]\n"
-    "Call [GS]etVelmora()\n"
-    "-G: Get, -C: Clear, -S: Set\n";
-
 // A report line as the text-mode runtime writes it: the system's text keeps its
 // own "\r\n" and the format's "\n" becomes "\r\n" too.
 std::regex ReportLine(const std::string &call)
