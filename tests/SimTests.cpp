@@ -158,7 +158,7 @@ TEST_F(SimTest, GetFailureIsReportedWithTheSystemText)
     };
     for (const auto &c : cases) {
         std::string code = std::to_string((unsigned)c.code);
-        ToolResult result = Run({"-G"}, "fail.GetSystemFileCacheSize=" + code + "\n");
+        ToolResult result = Run({"-G"}, "privilege=held\nfail.GetSystemFileCacheSize=" + code + "\n");
         std::smatch match;
         ASSERT_TRUE(std::regex_match(result.out, match, std::regex("main\\.cpp:([0-9]+): ([\\s\\S]*)\n")))
             << "code " << code << ", got: " << result.out;
@@ -175,7 +175,7 @@ TEST_F(SimTest, GetFailureIsReportedWithTheSystemText)
 
 TEST_F(SimTest, ReportLineStandsWhenFormatMessageFails)
 {
-    ToolResult result = Run({"-G"}, "fail.GetSystemFileCacheSize=5\nfail.FormatMessageW=8\n");
+    ToolResult result = Run({"-G"}, "privilege=held\nfail.GetSystemFileCacheSize=5\nfail.FormatMessageW=8\n");
     EXPECT_TRUE(std::regex_match(result.out, std::regex("main\\.cpp:[0-9]+: GetSystemFileCacheSize\\(5\\): "
                                                         "\\(no message text\\)\n")))
         << result.out;
