@@ -11,7 +11,7 @@
 # WIN32_BUILD name other build folders.
 set -eu
 
-rounds=10 runs=20 wine_rounds=3 wine_runs=1
+rounds=100 runs=3 wine_rounds=3 wine_runs=1
 while [ $# -gt 1 ]; do
     case $1 in
     --rounds) rounds=$2 wine_rounds=$2; shift 2 ;;
