@@ -1,28 +1,46 @@
 #!/bin/sh
 # Velmora's whole job is one or two system calls, so what it costs is its process
-# start. This times "Velmora -G" against an empty program built with the same
-# toolchain, in interleaved rounds, and prints min, median and max of each and
-# the ratio Velmora / empty.
+# start. This times "Velmora -G" against an empty program built exactly as it is,
+# in interleaved rounds, and prints min, median and max of each and the ratio
+# Velmora / empty.
 #
-# Usage: bench/startup.sh [--rounds R] [--runs N] sim|wine|all
-#   sim   build/sim/Velmora on the simulated system
-#   wine  build/win32/Velmora.exe under Wine, the Wine server kept warm
-# Build the presets first (cmake --workflow --preset sim / win32); SIM_BUILD and
-# WIN32_BUILD name other build folders.
+# Usage: bench/startup.sh [--rounds R] [--runs N] sim|sim64|win32|win64|all
+#   sim, sim64    build/sim/Velmora, build/sim64/Velmora on the simulated system
+#   win32, win64  build/win32/Velmora.exe, build/win64/Velmora.exe under Wine,
+#                 its server kept warm
+#   --rounds R    rounds of hyperfine (default 100 on the simulated system, 20
+#                 for win64, 3 for win32, whose every start may take 45 s here)
+#   --runs N      runs of each program in a round (default 3, 1 for win32)
+# Build the presets first (cmake --workflow --preset NAME); SIM_BUILD,
+# SIM64_BUILD, WIN32_BUILD and WIN64_BUILD name other build folders.
 set -eu
 
-rounds=100 runs=3 wine_rounds=3 wine_runs=1
-while [ $# -gt 1 ]; do
+usage() {
+    sed -n '7,17s/^# \{0,1\}//p' "$0"
+}
+
+rounds="" runs="" target=""
+while [ $# -gt 0 ]; do
     case $1 in
-    --rounds) rounds=$2 wine_rounds=$2; shift 2 ;;
-    --runs) runs=$2 wine_runs=$2; shift 2 ;;
-    *) break ;;
+    -h | --help) usage; exit 0 ;;
+    --rounds | --runs)
+        case ${2:-} in
+        '' | *[!0-9]* | 0) echo "startup.sh: $1 needs a whole number above 0" >&2; exit 2 ;;
+        esac
+        if [ "$1" = --rounds ]; then rounds=$2; else runs=$2; fi
+        shift 2
+        ;;
+    sim | sim64 | win32 | win64 | all)
+        [ -z "$target" ] || { echo "startup.sh: one target only" >&2; exit 2; }
+        target=$1
+        shift
+        ;;
+    *) echo "startup.sh: unknown argument: $1" >&2; usage >&2; exit 2 ;;
     esac
 done
-target=${1:-all}
+target=${target:-all}
 root=$(cd "$(dirname "$0")/.." && pwd)
-sim_build=${SIM_BUILD:-$root/build/sim}
-win32_build=${WIN32_BUILD:-$root/build/win32}
+wine_sh="$root/scripts/wine.sh"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
@@ -57,19 +75,23 @@ print(f"| {name} | {len(times['Velmora'])} | " + " / ".join(f"{v:.2f}" for v in 
 PY
 }
 
+# simulated NAME BUILD_DIR
+simulated() {
+    printf 'privilege=held\n' >"$scratch/state"
+    VELMORA_SIM_STATE="$scratch/state" measure "$1" "${rounds:-100}" "${runs:-3}" "$2/Velmora" "$2/VelmoraEmpty"
+}
+
+# windows NAME BUILD_DIR DEFAULT_ROUNDS DEFAULT_RUNS
+windows() {
+    export WINEPREFIX="${WINEPREFIX:-$2/wineprefix}"
+    "$wine_sh" --start >/dev/null
+    measure "$1" "${rounds:-$3}" "${runs:-$4}" "$2/Velmora.exe" "$2/VelmoraEmpty.exe" "$wine_sh"
+    "$wine_sh" --stop
+}
+
 echo "| system | runs each | Velmora -G ms (min / median / max) | empty ms (min / median / max) | ratio (min / median / max) |"
 echo "|---|---|---|---|---|"
-
-if [ "$target" = sim ] || [ "$target" = all ]; then
-    printf 'privilege=held\n' >"$scratch/state"
-    export VELMORA_SIM_STATE="$scratch/state"
-    measure sim "$rounds" "$runs" "$sim_build/Velmora" "$sim_build/VelmoraEmpty"
-fi
-
-if [ "$target" = wine ] || [ "$target" = all ]; then
-    export WINEPREFIX="${WINEPREFIX:-$win32_build/wineprefix}" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=d"
-    sh "$root/tests/wine-prefix.sh" start /usr/lib/wine/wine64 /usr/lib/wine/wineserver >/dev/null
-    measure wine "$wine_rounds" "$wine_runs" "$win32_build/Velmora.exe" "$win32_build/VelmoraEmpty.exe" \
-        /usr/lib/wine/wine64
-    sh "$root/tests/wine-prefix.sh" stop /usr/lib/wine/wine64 /usr/lib/wine/wineserver
-fi
+case $target in sim | all) simulated sim "${SIM_BUILD:-$root/build/sim}" ;; esac
+case $target in sim64 | all) simulated sim64 "${SIM64_BUILD:-$root/build/sim64}" ;; esac
+case $target in win32 | all) windows win32 "${WIN32_BUILD:-$root/build/win32}" 3 1 ;; esac
+case $target in win64 | all) windows win64 "${WIN64_BUILD:-$root/build/win64}" 20 3 ;; esac

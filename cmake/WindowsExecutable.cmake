@@ -3,6 +3,30 @@
 
 enable_language(RC)
 
+# "win32" or "win64": the name of the archive, and of the build in messages.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VELMORA_WINDOWS_ARCH win64)
+else()
+    set(VELMORA_WINDOWS_ARCH win32)
+endif()
+
+# The settings every Windows binary of the project is built with, the tool and
+# the programs that tests and benchmarks set beside it alike: nothing to import
+# but the system's DLLs, no link time stamp and no symbols, so that the same
+# source gives the same bytes.
+function(velmora_windows_binary target)
+    if(MINGW)
+        target_link_options(${target} PRIVATE
+            -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp -s)
+        target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+    elseif(MSVC)
+        set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+        # /Brepro drops the time stamps; a manifest comes from a resource script alone.
+        target_compile_options(${target} PRIVATE /Brepro)
+        target_link_options(${target} PRIVATE /MANIFEST:NO /Brepro)
+    endif()
+endfunction()
+
 set(velmora_generated "${CMAKE_CURRENT_BINARY_DIR}/generated")
 configure_file(res/VelmoraVersion.h.in "${velmora_generated}/VelmoraVersion.h" @ONLY)
 
@@ -12,29 +36,16 @@ set_source_files_properties(res/Velmora.rc PROPERTIES
     OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/Velmora.manifest;${velmora_generated}/VelmoraVersion.h")
 
 target_link_libraries(Velmora PRIVATE advapi32)
+velmora_windows_binary(Velmora)
 
-if(MINGW)
-    target_link_options(Velmora PRIVATE
-        # Nothing but KERNEL32, ADVAPI32 and the system C runtime to import.
-        -static-libgcc -static-libstdc++
-        # No link time stamp, no symbols: the same source gives the same bytes.
-        -Wl,--no-insert-timestamp -s)
-    target_compile_options(Velmora PRIVATE -fno-exceptions -fno-rtti)
-elseif(MSVC)
-    set_property(TARGET Velmora PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
-    # The manifest comes from Velmora.rc alone; /Brepro drops the time stamps.
-    target_compile_options(Velmora PRIVATE /Brepro)
-    target_link_options(Velmora PRIVATE /MANIFEST:NO /Brepro)
-endif()
-
-# The release archive: Velmora-<version>-win32.zip with the program, its README
-# and its licence, nothing else.
+# The release archive: Velmora-<version>-win32.zip or -win64.zip with the
+# program, its README and its licence, nothing else.
 install(TARGETS Velmora RUNTIME DESTINATION .)
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION .)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Velmora)
 set(CPACK_PACKAGE_VENDOR "The Velmora developers")
-set(CPACK_PACKAGE_FILE_NAME "Velmora-${PROJECT_VERSION}-win32")
+set(CPACK_PACKAGE_FILE_NAME "Velmora-${PROJECT_VERSION}-${VELMORA_WINDOWS_ARCH}")
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
 include(CPack)

@@ -1,13 +1,14 @@
 #!/bin/sh
 # Installs whatever the tests need and is missing, then runs every test: the
-# simulated system, the same with sanitizers, and the 32-bit Windows build
-# (file format, resources, release archive, reproducibility, and its behaviour
-# under Wine). Any part that cannot run fails the whole.
+# simulated system as a 32-bit and as a 64-bit process, the first again with
+# sanitizers, and the 32-bit and 64-bit Windows builds (file format, resources,
+# release archive and script, reproducibility, and their behaviour under Wine).
+# Any part that cannot run fails the whole.
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake ninja-build g++ libgtest-dev python3 python3-pefile hyperfine zip unzip
-g++-mingw-w64-i686 wine wine64 wine32:i386 qemu-user"
+packages="cmake ninja-build g++ libgtest-dev python3 python3-pefile python3-yaml hyperfine zip unzip
+g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user locales osslsigncode openssl"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -25,16 +26,21 @@ if [ -n "$missing" ]; then
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 fi
 
+# The Wine tests read the system's messages in French and in Russian.
+for locale in fr_FR ru_RU; do
+    locale -a | grep -qx "$locale.utf8" || as_root localedef -i "$locale" -f UTF-8 "$locale.UTF-8"
+done
+
 # Wine runs a 32-bit program through its 32-bit loader. Where the kernel cannot
 # start 32-bit x86 programs itself, they are handed to qemu's user-mode emulator.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if ! scripts/wine.sh --can-run-32; then
     binfmt=/proc/sys/fs/binfmt_misc
     [ -e "$binfmt/register" ] || as_root mount -t binfmt_misc binfmt_misc "$binfmt"
     if [ ! -e "$binfmt/qemu-i386" ]; then
         printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:OC' |
             as_root tee "$binfmt/register" >/dev/null
     fi
-    /usr/lib/wine/wine --version >/dev/null 2>&1 || {
+    scripts/wine.sh --can-run-32 || {
         echo "32-bit x86 programs cannot run here, not even through qemu-i386" >&2
         exit 1
     }
@@ -42,5 +48,7 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
 fi
 
 cmake --workflow --preset sim
+cmake --workflow --preset sim64
 cmake --workflow --preset sim-asan
+cmake --workflow --preset win64
 cmake --workflow --preset win32

@@ -6,12 +6,24 @@
 //   VELMORA_SIM_LOG    when set, a file to which every service call appends one line:
 //                      its name and its numeric arguments in decimal
 //
+// The system behind the process is a 64-bit one: its limits are 64-bit numbers.
+// A 32-bit process (the default) receives them in a 32-bit SIZE_T, and, as on
+// 64-bit Windows, GetSystemFileCacheSize fails there with 534 when a limit does
+// not fit. With _WIN64 defined the process is a 64-bit one.
+//
 // State file: one key=value a line, numbers in decimal.
-//   min=BYTES max=BYTES   the cache limits (default 1048576 and 1073741824)
+//   min=BYTES max=BYTES   the cache limits, 0 to 18446744073709551615
+//                         (default 1048576 and 1073741824)
 //   flags=BITS            1 when the maximum is a hard limit, 4 when the minimum is
 //   privilege=held|missing  whether the token holds SeIncreaseQuotaPrivilege
 //                         (default: held for root, missing otherwise)
+//   console=CP            the code page of the process's console; 0 (the default):
+//                         the process has no console, as when run with pipes
+//   oemcp=CP acp=CP       the system's OEM and ANSI code pages (default 437, 1252)
 //   fail.NAME=CODE        every call of the service NAME fails with last error CODE
+//
+// Text conversion knows ASCII alone: other characters become '?', in every code
+// page. WideCharToMultiByte is logged with the code page it was asked for.
 //
 // A state file that does not parse ends the process with exit code 2 before the
 // program's main runs.
@@ -29,6 +41,8 @@
 
 #include <map>
 #include <string>
+
+#include "CacheRules.h"
 
 namespace {
 
@@ -52,6 +66,7 @@ const struct {
     {87, L"The parameter is incorrect.\r\n"},
     {120, L"This function is not supported on this system.\r\n"},
     {122, L"The data area passed to a system call is too small.\r\n"},
+    {534, L"Arithmetic result exceeded 32 bits.\r\n"},
     {317, L"The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
     {1300, L"Not all privileges or groups referenced are assigned to the caller.\r\n"},
     {1313, L"A specified privilege does not exist.\r\n"},
@@ -65,10 +80,13 @@ const LUID QuotaPrivilegeLuid = {5, 0};
 HANDLE const CurrentProcess = (HANDLE)(intptr_t)-1;
 
 struct SystemState {
-    DWORD minimum = 1048576;
-    DWORD maximum = 1073741824;
+    uint64_t minimum = 1048576;
+    uint64_t maximum = 1073741824;
     DWORD flags = 0;
     bool privilegeHeld = false;
+    DWORD consoleCodePage = 0;
+    DWORD oemCodePage = 437;
+    DWORD ansiCodePage = 1252;
     std::map<std::string, DWORD> failures;
 };
 
@@ -116,14 +134,16 @@ void Log(const char *format, ...)
     close(fd);
 }
 
-bool ParseNumber(const std::string &text, DWORD *value)
+// A decimal number from 0 to limit, digits only.
+bool ParseNumber(const std::string &text, uint64_t limit, uint64_t *value)
 {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
+    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
+    errno = 0;
     unsigned long long number = strtoull(text.c_str(), NULL, 10);
-    if (number > 0xFFFFFFFFull)
+    if (errno == ERANGE || number > limit)
         return false;
-    *value = (DWORD)number;
+    *value = number;
     return true;
 }
 
@@ -142,21 +162,30 @@ void ApplyStateLine(const std::string &line, int number)
         Refuse("line %d: expected key=value, got \"%s\"", number, line.c_str());
     std::string key = line.substr(0, equals);
     std::string value = line.substr(equals + 1);
-    DWORD parsed = 0;
-    if (key == "min" || key == "max" || key == "flags") {
-        if (!ParseNumber(value, &parsed))
-            Refuse("line %d: %s needs a number from 0 to 4294967295, got \"%s\"", number, key.c_str(), value.c_str());
-        if (key == "flags" && (parsed & ~(DWORD)(FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MIN_HARD_ENABLE)) != 0)
-            Refuse("line %d: flags holds only the bits 1 and 4, got %s", number, value.c_str());
-        (key == "min" ? state.minimum : key == "max" ? state.maximum : state.flags) = parsed;
+    uint64_t parsed = 0;
+    if (key == "min" || key == "max") {
+        if (!ParseNumber(value, UINT64_MAX, &parsed))
+            Refuse("line %d: %s needs a number from 0 to %llu, got \"%s\"", number, key.c_str(),
+                   (unsigned long long)UINT64_MAX, value.c_str());
+        (key == "min" ? state.minimum : state.maximum) = parsed;
+    } else if (key == "flags") {
+        if (!ParseNumber(value, FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MIN_HARD_ENABLE, &parsed) ||
+            (parsed & FILE_CACHE_MAX_HARD_DISABLE) != 0)
+            Refuse("line %d: flags holds only the bits 1 and 4, got \"%s\"", number, value.c_str());
+        state.flags = (DWORD)parsed;
+    } else if (key == "console" || key == "oemcp" || key == "acp") {
+        if (!ParseNumber(value, 65535, &parsed) || (key != "console" && parsed == 0))
+            Refuse("line %d: %s needs a code page, got \"%s\"", number, key.c_str(), value.c_str());
+        (key == "console" ? state.consoleCodePage : key == "oemcp" ? state.oemCodePage : state.ansiCodePage) =
+            (DWORD)parsed;
     } else if (key == "privilege") {
         if (value != "held" && value != "missing")
             Refuse("line %d: privilege is held or missing, got \"%s\"", number, value.c_str());
         state.privilegeHeld = (value == "held");
     } else if (key.compare(0, 5, "fail.") == 0 && IsFailableService(key.substr(5))) {
-        if (!ParseNumber(value, &parsed) || parsed == 0)
+        if (!ParseNumber(value, UINT32_MAX, &parsed) || parsed == 0)
             Refuse("line %d: %s needs a nonzero error code, got \"%s\"", number, key.c_str(), value.c_str());
-        state.failures[key.substr(5)] = parsed;
+        state.failures[key.substr(5)] = (DWORD)parsed;
     } else {
         Refuse("line %d: unknown key \"%s\"", number, key.c_str());
     }
@@ -189,6 +218,12 @@ void SaveState()
     std::string text = "min=" + std::to_string(state.minimum) + "\nmax=" + std::to_string(state.maximum) +
                        "\nflags=" + std::to_string(state.flags) +
                        "\nprivilege=" + (state.privilegeHeld ? "held" : "missing") + "\n";
+    if (state.consoleCodePage != 0)
+        text += "console=" + std::to_string(state.consoleCodePage) + "\n";
+    if (state.oemCodePage != SystemState().oemCodePage)
+        text += "oemcp=" + std::to_string(state.oemCodePage) + "\n";
+    if (state.ansiCodePage != SystemState().ansiCodePage)
+        text += "acp=" + std::to_string(state.ansiCodePage) + "\n";
     for (const auto &failure : state.failures)
         text += "fail." + failure.first + "=" + std::to_string(failure.second) + "\n";
     std::string temporary = statePath + ".new";
@@ -245,6 +280,10 @@ BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMinimumFileCacheSize, PSIZE_T lpMax
     Log("GetSystemFileCacheSize");
     if (ForcedFailure("GetSystemFileCacheSize"))
         return FALSE;
+    if (state.minimum > (SIZE_T)-1 || state.maximum > (SIZE_T)-1) {
+        lastError = ERROR_ARITHMETIC_OVERFLOW;
+        return FALSE;
+    }
     *lpMinimumFileCacheSize = state.minimum;
     *lpMaximumFileCacheSize = state.maximum;
     *lpFlags = state.flags;
@@ -253,31 +292,21 @@ BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMinimumFileCacheSize, PSIZE_T lpMax
 
 BOOL WINAPI SetSystemFileCacheSize(SIZE_T MinimumFileCacheSize, SIZE_T MaximumFileCacheSize, DWORD Flags)
 {
-    Log("SetSystemFileCacheSize %u %u %u", MinimumFileCacheSize, MaximumFileCacheSize, Flags);
+    Log("SetSystemFileCacheSize %llu %llu %u", (unsigned long long)MinimumFileCacheSize,
+        (unsigned long long)MaximumFileCacheSize, Flags);
     if (ForcedFailure("SetSystemFileCacheSize"))
         return FALSE;
     if (!quotaPrivilegeEnabled) {
         lastError = ERROR_PRIVILEGE_NOT_HELD;
         return FALSE;
     }
-    bool contradictory = (Flags & (FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MAX_HARD_DISABLE)) ==
-                             (FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MAX_HARD_DISABLE) ||
-                         (Flags & (FILE_CACHE_MIN_HARD_ENABLE | FILE_CACHE_MIN_HARD_DISABLE)) ==
-                             (FILE_CACHE_MIN_HARD_ENABLE | FILE_CACHE_MIN_HARD_DISABLE);
-    if (contradictory || (Flags & ~0xFu) != 0 || MinimumFileCacheSize > MaximumFileCacheSize) {
+    if (!CacheLimitsAccepted(MinimumFileCacheSize, MaximumFileCacheSize, Flags)) {
         lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
     }
     state.minimum = MinimumFileCacheSize;
     state.maximum = MaximumFileCacheSize;
-    if (Flags & FILE_CACHE_MAX_HARD_ENABLE)
-        state.flags |= FILE_CACHE_MAX_HARD_ENABLE;
-    if (Flags & FILE_CACHE_MAX_HARD_DISABLE)
-        state.flags &= ~(DWORD)FILE_CACHE_MAX_HARD_ENABLE;
-    if (Flags & FILE_CACHE_MIN_HARD_ENABLE)
-        state.flags |= FILE_CACHE_MIN_HARD_ENABLE;
-    if (Flags & FILE_CACHE_MIN_HARD_DISABLE)
-        state.flags &= ~(DWORD)FILE_CACHE_MIN_HARD_ENABLE;
+    state.flags = CacheFlagsAfter(state.flags, Flags);
     SaveState();
     return TRUE;
 }
@@ -430,10 +459,19 @@ void WINAPI ExitProcess(UINT uExitCode)
     _exit((int)uExitCode);
 }
 
+UINT WINAPI GetConsoleOutputCP(void)
+{
+    Log("GetConsoleOutputCP");
+    if (state.consoleCodePage == 0)
+        lastError = ERROR_INVALID_HANDLE;
+    return state.consoleCodePage;
+}
+
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar)
 {
-    if (CodePage != CP_ACP || dwFlags != 0 || lpWideCharStr == NULL || cchWideChar < 0 || cbMultiByte < 0 ||
+    Log("WideCharToMultiByte %u", CodePage);
+    if (dwFlags != 0 || lpWideCharStr == NULL || cchWideChar < 0 || cbMultiByte < 0 ||
         lpDefaultChar != NULL || lpUsedDefaultChar != NULL) {
         lastError = ERROR_INVALID_PARAMETER;
         return 0;

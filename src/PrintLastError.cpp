@@ -11,6 +11,18 @@ static const char NoMessageText[] = "(no message text)";
 // page takes more than three bytes for one unit.
 static char messageText[3 * 32768 + 1];
 
+// The code page the reader of the report line reads it in: the console's, when
+// the process has a console; otherwise (pipes, as under PowerShell remoting, a
+// scheduled task or Ansible) the OEM code page, which is what such callers use
+// to decode a console program's output.
+static UINT ReaderCodePage()
+{
+    UINT codePage = GetConsoleOutputCP();
+    if (codePage == 0)
+        return CP_OEMCP;
+    return codePage;
+}
+
 void PrintLastError(const char *file, const char *call, int line)
 {
     DWORD code = GetLastError();
@@ -23,7 +35,7 @@ void PrintLastError(const char *file, const char *call, int line)
     const char *text = NoMessageText;
     if (length != 0) {
         // The text is printed in full, its closing line break included.
-        int size = WideCharToMultiByte(CP_ACP, 0, message, (int)length, messageText,
+        int size = WideCharToMultiByte(ReaderCodePage(), 0, message, (int)length, messageText,
                                        (int)sizeof(messageText) - 1, NULL, NULL);
         if (size != 0) {
             messageText[size] = '\0';

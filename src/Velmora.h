@@ -3,6 +3,20 @@
 
 #include <windows.h>
 
+#include <inttypes.h>
+
+// How a byte count is printed: SIZE_FORMAT with the count cast to PrintedSize.
+// In a 32-bit process SIZE_T and unsigned long are both 32 bits wide. In a
+// 64-bit one SIZE_T has 64 bits while unsigned long keeps 32 on Windows, so
+// there the count goes through a 64-bit type.
+#if defined(_WIN64)
+#define SIZE_FORMAT "%" PRIu64
+typedef uint64_t PrintedSize;
+#else
+#define SIZE_FORMAT "%lu"
+typedef unsigned long PrintedSize;
+#endif
+
 // The bare name of the source file that reports a failure ("main.cpp"), whatever
 // path the build handed the compiler.
 #if defined(__FILE_NAME__)

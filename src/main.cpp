@@ -12,8 +12,8 @@
 
 #include "Velmora.h"
 
-// The largest size in megabytes that still fits a 32-bit byte count.
-static const unsigned long MaxSizeMB = 4095;
+// The largest size in megabytes whose byte count fits SIZE_T (4095 on 32-bit).
+static const SIZE_T MaxSizeMB = ((SIZE_T)-1) >> 20;
 
 // Ends the process once everything printed has reached standard output:
 // ExitProcess itself does not flush the runtime's buffers.
@@ -33,7 +33,7 @@ static const unsigned long MaxSizeMB = 4095;
 
 [[noreturn]] static void PrintInvalidSize(const char *text)
 {
-    printf("Invalid size: [%s] (0 to 4095 MB)\n", text);
+    printf("Invalid size: [%s] (0 to " SIZE_FORMAT " MB)\n", text, (PrintedSize)MaxSizeMB);
     PrintUsage();
 }
 
@@ -55,18 +55,18 @@ static bool ParseSizeMB(const char *text, SIZE_T *bytes)
         p++;
     if (*p < '0' || *p > '9')
         return false;
-    unsigned long value = 0;
+    SIZE_T value = 0;
     while (*p >= '0' && *p <= '9') {
         // Once past the limit the number only grows: stop adding, it is refused.
         if (value <= MaxSizeMB)
-            value = value * 10 + (unsigned long)(*p - '0');
+            value = value * 10 + (SIZE_T)(*p - '0');
         p++;
     }
     while (IsBlank(*p))
         p++;
     if (*p != '\0' || value > MaxSizeMB || (negative && value != 0))
         return false;
-    *bytes = (SIZE_T)(value << 20);
+    *bytes = value << 20;
     return true;
 }
 
@@ -80,8 +80,8 @@ static bool ParseSizeMB(const char *text, SIZE_T *bytes)
         PrintLastError(VELMORA_FILE, "GetSystemFileCacheSize", __LINE__);
         EndProcess(1);
     }
-    printf("Success: GetSystemFileCacheSize(Min:[%lu], Max:[%lu], Flags: %d)\n",
-           (unsigned long)minimum, (unsigned long)maximum, (int)flags);
+    printf("Success: GetSystemFileCacheSize(Min:[" SIZE_FORMAT "], Max:[" SIZE_FORMAT "], Flags: %d)\n",
+           (PrintedSize)minimum, (PrintedSize)maximum, (int)flags);
     EndProcess(0);
 }
 
@@ -115,8 +115,8 @@ static void EnableQuotaPrivilege()
         PrintLastError(VELMORA_FILE, "SetSystemFileCacheSize", __LINE__);
         EndProcess(1);
     }
-    printf("Success: SetSystemFileCacheSize(Min:[%lu], Max:[%lu], Flags: %d)\n",
-           (unsigned long)minimum, (unsigned long)maximum, (int)flags);
+    printf("Success: SetSystemFileCacheSize(Min:[" SIZE_FORMAT "], Max:[" SIZE_FORMAT "], Flags: %d)\n",
+           (PrintedSize)minimum, (PrintedSize)maximum, (int)flags);
     EndProcess(0);
 }
 
@@ -129,8 +129,8 @@ static void EnableQuotaPrivilege()
         PrintLastError(VELMORA_FILE, "SetSystemFileCacheSize", __LINE__);
         EndProcess(1);
     }
-    printf("Success: SetSystemFileCacheSize(Min:[%lu], Max:[%lu], Flags: %d)\n",
-           (unsigned long)minimum, (unsigned long)maximum, (int)flags);
+    printf("Success: SetSystemFileCacheSize(Min:[" SIZE_FORMAT "], Max:[" SIZE_FORMAT "], Flags: %d)\n",
+           (PrintedSize)minimum, (PrintedSize)maximum, (int)flags);
     EndProcess(0);
 }
 

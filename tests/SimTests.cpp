@@ -24,12 +24,15 @@ std::vector<std::string> Join(std::vector<std::string> head, const std::vector<s
     return head;
 }
 
-std::string Describe(const std::vector<std::string> &args)
+// The calls of a report line for the code: its text is converted for a reader
+// without a console (the OEM code page, CP_OEMCP) and freed after printing.
+// Without text there is nothing to convert or free.
+std::vector<std::string> ReportCalls(const std::string &code, bool hasText = true)
 {
-    std::string text = "Velmora";
-    for (const std::string &arg : args)
-        text += " [" + arg + "]";
-    return text;
+    std::vector<std::string> calls = {"GetLastError", "FormatMessageW 4864 " + code + " 1024 0"};
+    if (hasText)
+        calls.insert(calls.end(), {"GetConsoleOutputCP", "WideCharToMultiByte 1", "LocalFree"});
+    return calls;
 }
 
 class SimTest : public testing::Test {
@@ -147,7 +150,7 @@ TEST_F(SimTest, GetFailureIsReportedWithTheSystemText)
     const struct {
         int code;
         std::string message;
-        bool freed;
+        bool hasText;
     } cases[] = {
         {5, "Access is denied.\r\n", true},
         {120, "This function is not supported on this system.\r\n", true},
@@ -164,12 +167,8 @@ TEST_F(SimTest, GetFailureIsReportedWithTheSystemText)
             << "code " << code << ", got: " << result.out;
         EXPECT_EQ("GetSystemFileCacheSize(" + std::to_string(c.code) + "): " + c.message, match[2].str());
         EXPECT_EQ(1, result.exitCode) << code;
-        std::vector<std::string> expected = {"GetSystemFileCacheSize", "GetLastError",
-                                             "FormatMessageW 4864 " + code + " 1024 0"};
-        if (c.freed)
-            expected.push_back("LocalFree");
-        expected.push_back("ExitProcess 1");
-        EXPECT_EQ(expected, Log()) << code;
+        EXPECT_EQ(Join(Join({"GetSystemFileCacheSize"}, ReportCalls(code, c.hasText)), {"ExitProcess 1"}), Log())
+            << code;
     }
 }
 
@@ -180,15 +179,41 @@ TEST_F(SimTest, ReportLineStandsWhenFormatMessageFails)
                                                         "\\(no message text\\)\n")))
         << result.out;
     EXPECT_EQ(1, result.exitCode);
-    EXPECT_EQ((std::vector<std::string>{"GetSystemFileCacheSize", "GetLastError", "FormatMessageW 4864 5 1024 0",
-                                        "ExitProcess 1"}),
-              Log());
+    EXPECT_EQ(Join(Join({"GetSystemFileCacheSize"}, ReportCalls("5", false)), {"ExitProcess 1"}), Log());
+}
+
+TEST_F(SimTest, TheSystemTextIsConvertedToTheReadersCodePage)
+{
+    // With a console, its output code page; without one (pipes), the OEM code page.
+    const struct {
+        std::string state;
+        std::string conversion;
+    } cases[] = {
+        {"", "WideCharToMultiByte 1"},
+        {"console=0\noemcp=866\nacp=1251\n", "WideCharToMultiByte 1"},
+        {"console=850\noemcp=850\nacp=1252\n", "WideCharToMultiByte 850"},
+        {"console=65001\n", "WideCharToMultiByte 65001"},
+        {"console=437\noemcp=850\n", "WideCharToMultiByte 437"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.state);
+        ToolResult result = Run({"-G"}, c.state + "fail.GetSystemFileCacheSize=5\n");
+        std::smatch match;
+        EXPECT_TRUE(std::regex_match(result.out, std::regex("main\\.cpp:[0-9]+: GetSystemFileCacheSize\\(5\\): "
+                                                            "Access is denied\\.\r\n\n")))
+            << result.out;
+        EXPECT_EQ(1, result.exitCode);
+        EXPECT_EQ((std::vector<std::string>{"GetSystemFileCacheSize", "GetLastError", "FormatMessageW 4864 5 1024 0",
+                                            "GetConsoleOutputCP", c.conversion, "LocalFree", "ExitProcess 1"}),
+                  Log());
+    }
 }
 
 TEST_F(SimTest, ABrokenStateFileIsTheSimulatorsExitNotTheTools)
 {
     for (const std::string state : {"min=abc\n", "colour=blue\n", "privilege=maybe\n", "fail.ExitProcess=5\n",
-                                    "fail.OpenProcessToken=0\n", "flags=2\n", "max=4294967296\n"}) {
+                                    "fail.OpenProcessToken=0\n", "console=x\n", "oemcp=0\n", "acp=70000\n", "flags=2\n", "flags=3\n", "flags=16\n",
+                                    "max=18446744073709551616\n", "min=-1\n", "fail.FormatMessageW=4294967296\n"}) {
         ToolResult result = Run({"-G"}, state);
         EXPECT_EQ(2, result.exitCode) << state;
         EXPECT_EQ("", result.out) << state;
@@ -212,12 +237,14 @@ TEST_F(SimTest, SetAppliesTheSizesWithBothHardLimits)
     EXPECT_EQ("Success: GetSystemFileCacheSize(Min:[104857600], Max:[209715200], Flags: 5)\n", get.out);
 }
 
+struct SizeCase {
+    std::string min, max;
+    std::string bytes;
+};
+
 TEST_F(SimTest, SizesConvertByTheirValue)
 {
-    const struct {
-        std::string min, max;
-        std::string bytes;
-    } cases[] = {
+    std::vector<SizeCase> cases = {
         {"0", "4095", "0 4293918720"},
         {"-0", "+0", "0 0"},
         {" 12", "12 ", "12582912 12582912"},
@@ -226,30 +253,39 @@ TEST_F(SimTest, SizesConvertByTheirValue)
         {"1", "1", "1048576 1048576"},
         {"4094", "4095", "4292870144 4293918720"},
     };
+    if (g_tool.sizeBits == 64) {
+        // Past 4 GiB, up to the largest count of megabytes whose bytes fit 64 bits.
+        cases.push_back({"4096", "4097", "4294967296 4296015872"});
+        cases.push_back({"1", "17592186044415", "1048576 18446744073708503040"});
+        cases.push_back({"+0017592186044414", " 17592186044415 ", "18446744073707454464 18446744073708503040"});
+        cases.push_back({"524288", "16777216", "549755813888 17592186044416"});
+    }
     for (const auto &c : cases) {
+        SCOPED_TRACE("-S [" + c.min + "] [" + c.max + "]");
         ToolResult result = Run({"-S", c.min, c.max});
-        EXPECT_EQ(0, result.exitCode) << c.min << " " << c.max;
-        EXPECT_EQ(Join(PrivilegeStep, {"SetSystemFileCacheSize " + c.bytes + " 5", "ExitProcess 0"}), Log())
-            << c.min << " " << c.max;
+        EXPECT_EQ(0, result.exitCode);
+        EXPECT_EQ(Join(PrivilegeStep, {"SetSystemFileCacheSize " + c.bytes + " 5", "ExitProcess 0"}), Log());
+        std::string min = c.bytes.substr(0, c.bytes.find(' '));
+        std::string max = c.bytes.substr(c.bytes.find(' ') + 1);
+        EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[" + min + "], Max:[" + max + "], Flags: 5)\n", result.out);
     }
 }
 
 TEST_F(SimTest, ABadSizeRefusesTheCommandLineBeforeAnythingIsTouched)
 {
-    const struct {
+    struct BadSize {
         std::vector<std::string> args;
         std::string reported;
-    } cases[] = {
-        {{"-S", "4096", "1"}, "4096"},
-        {{"-S", "1", "4097"}, "4097"},
+    };
+    std::vector<BadSize> cases = {
         {{"-S", "-1", "1"}, "-1"},
         {{"-S", "abc", "1"}, "abc"},
         {{"-S", "12abc", "1"}, "12abc"},
         {{"-S", "1", "512MB"}, "512MB"},
         {{"-S", "1", "2GB"}, "2GB"},
         {{"-S", "0x100", "1"}, "0x100"},
-        {{"-S", "99999999999", "1"}, "99999999999"},
         {{"-S", "1", "99999999999999999999999999999999"}, "99999999999999999999999999999999"},
+        {{"-S", "1", "18446744073709551616"}, "18446744073709551616"},
         {{"-S", "", "1"}, ""},
         {{"-S", " ", "1"}, " "},
         {{"-S", "+", "1"}, "+"},
@@ -260,13 +296,25 @@ TEST_F(SimTest, ABadSizeRefusesTheCommandLineBeforeAnythingIsTouched)
         {{"-S", "%s%n", "3"}, "%s%n"},
         // The minimum is judged first.
         {{"-S", "abc", "xyz"}, "abc"},
-        {{"-S", "5000", "-3"}, "5000"},
+        {{"-S", "17592186044416", "-3"}, "17592186044416"},
     };
+    if (g_tool.sizeBits == 32) {
+        // Past 4095 MB the byte count no longer fits 32 bits.
+        cases.push_back({{"-S", "4096", "1"}, "4096"});
+        cases.push_back({{"-S", "1", "4097"}, "4097"});
+        cases.push_back({{"-S", "99999999999", "1"}, "99999999999"});
+        cases.push_back({{"-S", "5000", "-3"}, "5000"});
+    } else {
+        cases.push_back({{"-S", "1", "17592186044417"}, "17592186044417"});
+        cases.push_back({{"-S", "18446744073709551615", "1"}, "18446744073709551615"});
+        cases.push_back({{"-S", "1", "-17592186044415"}, "-17592186044415"});
+    }
     for (const auto &c : cases) {
+        SCOPED_TRACE(Describe(c.args));
         ToolResult result = Run(c.args);
-        EXPECT_EQ("Invalid size: [" + c.reported + "] (0 to 4095 MB)\n" + Usage, result.out) << Describe(c.args);
-        EXPECT_EQ(255, result.exitCode) << Describe(c.args);
-        EXPECT_EQ(std::vector<std::string>{"ExitProcess 255"}, Log()) << Describe(c.args);
+        EXPECT_EQ("Invalid size: [" + c.reported + "] (0 to " + MaxSizeMB() + " MB)\n" + Usage, result.out);
+        EXPECT_EQ(255, result.exitCode);
+        EXPECT_EQ(std::vector<std::string>{"ExitProcess 255"}, Log());
     }
 }
 
@@ -284,6 +332,7 @@ TEST_F(SimTest, ClearKeepsTheSizesAndSwitchesBothHardLimitsOff)
         {"min=1048576\nmax=1048576\nflags=0\n", "1048576", "1048576"},
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.sizes);
         ToolResult result = Run({"-C"}, c.sizes + "privilege=held\n");
         EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[" + c.min + "], Max:[" + c.max + "], Flags: 10)\n",
                   result.out);
@@ -306,14 +355,6 @@ struct FailureCase {
     std::string report; // "Call(code): text", the line's fields after the line number
     std::vector<std::string> log;
 };
-
-std::vector<std::string> ReportCalls(const std::string &code, bool freed = true)
-{
-    std::vector<std::string> calls = {"GetLastError", "FormatMessageW 4864 " + code + " 1024 0"};
-    if (freed)
-        calls.push_back("LocalFree");
-    return calls;
-}
 
 const std::vector<std::string> OpenToken = {"GetCurrentProcess", "OpenProcessToken 40"};
 
@@ -393,6 +434,51 @@ TEST_F(SimTest, EveryFailureIsOneReportLineFromItsOwnSite)
 }
 
 // ---------------------------------------------------------------------------
+// Limits past 4 GiB, as a 64-bit system holds them: a 64-bit process reads and
+// passes them on whole; a 32-bit one cannot receive them, and the system says so
+// with 534 rather than handing over a truncated number.
+
+TEST_F(SimTest, LimitsPast4GiBNeedA64BitProcess)
+{
+    const struct {
+        std::string min, max;
+    } cases[] = {
+        {"1048576", "4294967296"},
+        {"4294967296", "17592186044416"},
+        {"18446744073709551615", "18446744073709551615"},
+    };
+    const std::regex overflow("main\\.cpp:[0-9]+: GetSystemFileCacheSize\\(534\\): "
+                              "Arithmetic result exceeded 32 bits\\.\r\n\n");
+    for (const auto &c : cases) {
+        SCOPED_TRACE("min " + c.min + ", max " + c.max);
+        const std::string state = "min=" + c.min + "\nmax=" + c.max + "\nflags=5\nprivilege=held\n";
+
+        ToolResult get = Run({"-G"}, state);
+        ToolResult clear = Run({"-C"}, state);
+        if (g_tool.sizeBits == 64) {
+            EXPECT_EQ("Success: GetSystemFileCacheSize(Min:[" + c.min + "], Max:[" + c.max + "], Flags: 5)\n", get.out);
+            EXPECT_EQ(0, get.exitCode);
+            EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[" + c.min + "], Max:[" + c.max + "], Flags: 10)\n",
+                      clear.out);
+            EXPECT_EQ(0, clear.exitCode);
+            EXPECT_EQ(Join(PrivilegeStep, {"GetSystemFileCacheSize",
+                                           "SetSystemFileCacheSize " + c.min + " " + c.max + " 10", "ExitProcess 0"}),
+                      Log());
+        } else {
+            EXPECT_TRUE(std::regex_match(get.out, overflow)) << get.out;
+            EXPECT_EQ(1, get.exitCode);
+            EXPECT_TRUE(std::regex_match(clear.out, overflow)) << clear.out;
+            EXPECT_EQ(1, clear.exitCode);
+            // Clear stops at the read: nothing is written.
+            EXPECT_EQ(Join(Join(PrivilegeStep, {"GetSystemFileCacheSize"}),
+                           Join(ReportCalls("534"), {"ExitProcess 1"})),
+                      Log());
+            EXPECT_EQ(state, State());
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
 // Random command lines: whatever comes in, the answer is one of the tool's forms.
 
 TEST_F(SimTest, RandomCommandLinesAlwaysGetOneOfTheToolsAnswers)
@@ -400,18 +486,20 @@ TEST_F(SimTest, RandomCommandLinesAlwaysGetOneOfTheToolsAnswers)
     const std::vector<std::string> pool = {
         "-G", "-C", "-S", "-Gx", "-Sx", "-Cx", "-g", "-", "", " ", "0", "1", "100", "4094", "4095", "4096",
         "-1", "-0", "+0", "+4095", "2147483647", "2147483648", "4294967296", "99999999999999999999", "abc",
+        "17592186044415", "17592186044416", "18446744073709551615",
         "12abc", " 7 ", "\t", "%s", "%n", "\xff\xfe", "1e3", "0x10", "--", "-S -G",
     };
     const std::vector<std::string> states = {
         "privilege=held\n",
         "privilege=missing\n",
         "privilege=held\nmin=4294967295\nmax=0\nflags=5\n",
+        "privilege=held\nmin=4294967296\nmax=18446744073709551615\nflags=1\n",
         "privilege=held\nfail.SetSystemFileCacheSize=1314\n",
         "privilege=held\nfail.FormatMessageW=8\nfail.GetSystemFileCacheSize=4242\n",
     };
     const std::regex answer(
         "Success: (Get|Set)SystemFileCacheSize\\(Min:\\[[0-9]+\\], Max:\\[[0-9]+\\], Flags: [0-9]+\\)\n"
-        "|(Invalid size: \\[[^\n]*\\] \\(0 to 4095 MB\\)\n)?Usage: Velmora \\[-G\\|-C\\|-S minMB maxMB \\]\n"
+        "|(Invalid size: \\[[^\n]*\\] \\(0 to " + MaxSizeMB() + " MB\\)\n)?Usage: Velmora \\[-G\\|-C\\|-S minMB maxMB \\]\n"
         "Call \\[GS\\]etVelmora\\(\\)\n-G: Get, -C: Clear, -S: Set\n"
         "|(main|SetPrivilege)\\.cpp:[0-9]+: [A-Za-z]+\\([0-9]+\\): [^\n]*\n\n?");
     std::mt19937 random(20261208);

@@ -1,7 +1,9 @@
-// The test driver: velmora_tests --exe PATH [--wine WINE] [gtest options]
+// The test driver:
+//   velmora_tests --exe PATH [--wine RUNNER] [--size-bits 32|64] [--cache-sim DIR] [gtest options]
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "ToolRun.h"
@@ -10,17 +12,24 @@ int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
     for (int index = 1; index + 1 < argc; index += 2) {
-        if (strcmp(argv[index], "--exe") == 0) {
-            g_tool.exe = argv[index + 1];
-        } else if (strcmp(argv[index], "--wine") == 0) {
-            g_tool.wine = argv[index + 1];
+        const char *option = argv[index];
+        const char *value = argv[index + 1];
+        if (strcmp(option, "--exe") == 0) {
+            g_tool.exe = value;
+        } else if (strcmp(option, "--wine") == 0) {
+            g_tool.wine = value;
+        } else if (strcmp(option, "--cache-sim") == 0) {
+            g_tool.cacheSim = value;
+        } else if (strcmp(option, "--size-bits") == 0 && (strcmp(value, "32") == 0 || strcmp(value, "64") == 0)) {
+            g_tool.sizeBits = atoi(value);
         } else {
-            fprintf(stderr, "unknown option %s\n", argv[index]);
+            fprintf(stderr, "unknown option %s %s\n", option, value);
             return 2;
         }
     }
-    if (g_tool.exe.empty() && !GTEST_FLAG_GET(list_tests)) {
-        fprintf(stderr, "usage: %s --exe PATH [--wine WINE] [gtest options]\n", argv[0]);
+    if ((argc % 2) == 0 || (g_tool.exe.empty() && !GTEST_FLAG_GET(list_tests))) {
+        fprintf(stderr, "usage: %s --exe PATH [--wine RUNNER] [--size-bits 32|64] [--cache-sim DIR] [gtest options]\n",
+                argv[0]);
         return 2;
     }
     return RUN_ALL_TESTS();

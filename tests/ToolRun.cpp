@@ -27,12 +27,13 @@ void Check(bool ok, const char *what)
 
 } // namespace
 
-ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::string, std::string> &env)
+ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::string, std::string> &env,
+                   const std::string &exe)
 {
     std::vector<std::string> command;
     if (!g_tool.wine.empty())
         command.push_back(g_tool.wine);
-    command.push_back(g_tool.exe);
+    command.push_back(exe.empty() ? g_tool.exe : exe);
     command.insert(command.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (std::string &arg : command)
@@ -92,6 +93,20 @@ ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::str
     Check(waitpid(pid, &status, 0) == pid, "waitpid");
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+std::string MaxSizeMB()
+{
+    // What fits SIZE_T once multiplied by 1,048,576: 2^12 - 1 or 2^44 - 1.
+    return g_tool.sizeBits == 64 ? "17592186044415" : "4095";
+}
+
+std::string Describe(const std::vector<std::string> &args)
+{
+    std::string text = "Velmora";
+    for (const std::string &arg : args)
+        text += " [" + arg + "]";
+    return text;
 }
 
 std::string AsWritten(const std::string &text)

@@ -18,16 +18,29 @@ struct ToolResult {
     int exitCode = -1;
 };
 
-// How the program under test is started: directly, or through Wine.
+// The program under test and how it is started: directly, or through Wine.
 struct ToolUnderTest {
     std::string exe;
     std::string wine;
+    // The width of SIZE_T in the build under test: 32 or 64.
+    int sizeBits = 32;
+    // A folder with a copy of the program that imports CACHESIM.dll in place of
+    // KERNEL32.dll, and that DLL (Wine only).
+    std::string cacheSim;
 };
 
 extern ToolUnderTest g_tool;
 
-// Runs the program with the arguments and the extra environment variables.
-ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::string, std::string> &env = {});
+// The largest size in megabytes that the build under test accepts, as text.
+std::string MaxSizeMB();
+
+// "Velmora [arg] [arg]": a command line, for failure messages.
+std::string Describe(const std::vector<std::string> &args);
+
+// Runs the program (another than g_tool.exe where exe is given) with the
+// arguments and the extra environment variables.
+ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::string, std::string> &env = {},
+                   const std::string &exe = "");
 
 // The expected bytes as the build under test writes them: a text-mode Windows
 // runtime turns every "\n" into "\r\n".

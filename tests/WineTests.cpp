@@ -1,11 +1,25 @@
-// The real 32-bit Velmora.exe under Wine. Wine has no system file cache limits:
-// its GetSystemFileCacheSize and SetSystemFileCacheSize fail with 120, which
-// makes a true end-to-end check of the report line with the platform's own text.
-// Wine's token holds the quota privilege, so Set gets past the privilege step.
+// The real Velmora.exe under Wine, 32- or 64-bit as --size-bits says.
+//
+// Wine: the program as shipped. Wine has no system file cache limits: its
+// GetSystemFileCacheSize and SetSystemFileCacheSize fail with 120, which makes a
+// true end-to-end check of the report line with the platform's own text. Wine's
+// token holds the quota privilege, so Set gets past the privilege step.
+//
+// WineCache: a copy of the program that imports CACHESIM.dll in place of
+// KERNEL32.dll. The DLL holds the limits as a 64-bit system does, serves the two
+// cache calls from them, and forwards everything else to kernel32, so that the
+// success lines are printed by the real Windows runtime.
 
 #include <gtest/gtest.h>
 
+#include <ctype.h>
+#include <iconv.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <regex>
+#include <stdexcept>
 
 #include "ToolRun.h"
 
@@ -13,9 +27,29 @@ namespace {
 
 // A report line as the text-mode runtime writes it: the system's text keeps its
 // own "\r\n" and the format's "\n" becomes "\r\n" too.
-std::regex ReportLine(const std::string &call)
+std::regex ReportLine(const std::string &call, int code)
 {
-    return std::regex("main\\.cpp:([0-9]+): " + call + "\\(120\\): [^\r\n]+\r\r\n\r\n");
+    return std::regex("main\\.cpp:([0-9]+): " + call + "\\(" + std::to_string(code) + "\\): [^\r\n]+\r\r\n\r\n");
+}
+
+// Text in a code page, through the C library's iconv.
+std::string Encode(const std::string &utf8, const char *codePage)
+{
+    iconv_t converter = iconv_open(codePage, "UTF-8");
+    if (converter == (iconv_t)-1)
+        throw std::runtime_error(std::string("no conversion to ") + codePage);
+    std::string in = utf8;
+    std::string out(in.size() * 4, '\0');
+    char *inPointer = &in[0];
+    char *outPointer = &out[0];
+    size_t inLeft = in.size();
+    size_t outLeft = out.size();
+    size_t converted = iconv(converter, &inPointer, &inLeft, &outPointer, &outLeft);
+    iconv_close(converter);
+    if (converted == (size_t)-1)
+        throw std::runtime_error(std::string("cannot convert to ") + codePage + ": " + utf8);
+    out.resize(out.size() - outLeft);
+    return out;
 }
 
 TEST(Wine, RefusedCommandLinesPrintUsage)
@@ -29,32 +63,196 @@ TEST(Wine, GetAndClearReportTheUnsupportedCallFromTheirOwnLines)
 {
     ToolResult get = RunTool({"-G"});
     std::smatch getMatch;
-    EXPECT_TRUE(std::regex_match(get.out, getMatch, ReportLine("GetSystemFileCacheSize"))) << get.out;
+    EXPECT_TRUE(std::regex_match(get.out, getMatch, ReportLine("GetSystemFileCacheSize", 120))) << get.out;
     EXPECT_EQ(1, get.exitCode);
 
     ToolResult clear = RunTool({"-C"});
     std::smatch clearMatch;
-    EXPECT_TRUE(std::regex_match(clear.out, clearMatch, ReportLine("GetSystemFileCacheSize"))) << clear.out;
+    EXPECT_TRUE(std::regex_match(clear.out, clearMatch, ReportLine("GetSystemFileCacheSize", 120))) << clear.out;
     EXPECT_EQ(1, clear.exitCode);
 
     ASSERT_FALSE(getMatch.empty() || clearMatch.empty());
     EXPECT_NE(getMatch[1].str(), clearMatch[1].str()) << "Get and Clear report from the same line";
-    // The same code gives the same system text.
-    EXPECT_EQ(getMatch.suffix().str(), clearMatch.suffix().str());
 }
 
-TEST(Wine, SetPassesThePrivilegeStepAndReportsTheWrite)
+TEST(Wine, SetPassesTheSizeCheckAndThePrivilegeStepAndReportsTheWrite)
 {
-    ToolResult result = RunTool({"-S", "100", "200"});
-    EXPECT_TRUE(std::regex_match(result.out, ReportLine("SetSystemFileCacheSize"))) << result.out;
-    EXPECT_EQ(1, result.exitCode);
+    // The largest sizes in range; 5000 MB is past the 32-bit one only.
+    std::vector<std::string> args = {"-S", "100", "200"};
+    if (g_tool.sizeBits == 64)
+        args = {"-S", "1", "5000"};
+    ToolResult result = RunTool(args);
+    EXPECT_TRUE(std::regex_match(result.out, ReportLine("SetSystemFileCacheSize", 120)))
+        << Describe(args) << " printed: " << result.out;
+    EXPECT_EQ(1, result.exitCode) << Describe(args);
 }
 
-TEST(Wine, SetRefusesABadSize)
+TEST(Wine, SetRefusesASizePastItsRange)
 {
-    ToolResult result = RunTool({"-S", "1", "5000"});
-    EXPECT_EQ(AsWritten("Invalid size: [5000] (0 to 4095 MB)\n" + Usage), result.out);
+    std::string past = g_tool.sizeBits == 64 ? "17592186044416" : "5000";
+    ToolResult result = RunTool({"-S", "1", past});
+    EXPECT_EQ(AsWritten("Invalid size: [" + past + "] (0 to " + MaxSizeMB() + " MB)\n" + Usage), result.out);
     EXPECT_EQ(255, result.exitCode);
+}
+
+TEST(Wine, TheSystemTextIsInTheReadersCodePage)
+{
+    // Run with pipes, the program has no console, and the reader decodes its
+    // output in the OEM code page of the system's language.
+    const struct {
+        const char *locale;
+        const char *oemCodePage;
+        std::string text; // Wine's text for 120 in that language
+    } cases[] = {
+        {"fr_FR.UTF-8", "IBM850", "Appel non implémenté."},
+        {"ru_RU.UTF-8", "CP866", "Функция не реализована."},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locale);
+        ToolResult result = RunTool({"-G"}, {{"LC_ALL", c.locale}, {"LANG", c.locale}});
+        std::smatch match;
+        ASSERT_TRUE(std::regex_match(result.out, match, ReportLine("GetSystemFileCacheSize", 120))) << result.out;
+        std::string field = result.out.substr(result.out.find("): ") + 3);
+        EXPECT_EQ(Encode(c.text, c.oemCodePage) + "\r\r\n\r\n", field);
+        EXPECT_EQ(1, result.exitCode);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The success paths, on the limits that CACHESIM.dll keeps.
+
+class WineCache : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(g_tool.cacheSim.empty()) << "--cache-sim names no folder";
+        dir_ = MakeTempDir();
+        WriteFile(dir_ + "/Velmora.exe", ReadFile(g_tool.cacheSim + "/Velmora.exe"));
+        WriteFile(dir_ + "/CACHESIM.dll", ReadFile(g_tool.cacheSim + "/CACHESIM.dll"));
+    }
+
+    void TearDown() override
+    {
+        for (const char *name : {"Velmora.exe", "CACHESIM.dll", "cachesim.state", "cachesim.log"})
+            remove((dir_ + "/" + name).c_str());
+        rmdir(dir_.c_str());
+    }
+
+    // Runs the copy on limits in the given state; the log starts empty.
+    ToolResult Run(const std::vector<std::string> &args, const std::string &state)
+    {
+        WriteFile(dir_ + "/cachesim.state", state);
+        remove((dir_ + "/cachesim.log").c_str());
+        return RunTool(args, {}, dir_ + "/Velmora.exe");
+    }
+
+    std::vector<std::string> Log() const { return ReadLines(dir_ + "/cachesim.log"); }
+    std::string State() const { return ReadFile(dir_ + "/cachesim.state"); }
+
+    // Limits at the top of what the build under test can hold: the sign bit of
+    // a 32-bit number and its largest value, or past 4 GiB to the 64-bit top.
+    static std::string Min() { return g_tool.sizeBits == 64 ? "4294967296" : "2147483648"; }
+    static std::string Max() { return g_tool.sizeBits == 64 ? "18446744073709551615" : "4294967295"; }
+
+    std::string dir_;
+};
+
+TEST_F(WineCache, TheCopyDiffersFromTheShippedProgramInTheImportNameAlone)
+{
+    const std::string shipped = ReadFile(g_tool.exe);
+    const std::string copy = ReadFile(dir_ + "/Velmora.exe");
+    ASSERT_EQ(shipped.size(), copy.size());
+    size_t first = std::string::npos;
+    size_t last = 0;
+    for (size_t offset = 0; offset < copy.size(); offset++) {
+        if (shipped[offset] != copy[offset]) {
+            first = std::min(first, offset);
+            last = offset;
+        }
+    }
+    ASSERT_NE(std::string::npos, first) << "the copy is the shipped program itself";
+    // The differences lie inside one DLL name of the same length.
+    const std::string name = "CACHESIM.dll";
+    ASSERT_LT(last - first, name.size()) << "bytes " << first << " to " << last << " differ";
+    size_t start = copy.rfind(name, last);
+    ASSERT_NE(std::string::npos, start);
+    ASSERT_LE(start, first);
+    std::string original = shipped.substr(start, name.size());
+    for (char &c : original)
+        c = (char)toupper((unsigned char)c);
+    EXPECT_EQ("KERNEL32.DLL", original);
+}
+
+TEST_F(WineCache, GetPrintsTheLimitsWhole)
+{
+    ToolResult result = Run({"-G"}, "min=" + Min() + "\nmax=" + Max() + "\nflags=5\n");
+    EXPECT_EQ("Success: GetSystemFileCacheSize(Min:[" + Min() + "], Max:[" + Max() + "], Flags: 5)\r\n", result.out);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"GetSystemFileCacheSize"}, Log());
+}
+
+TEST_F(WineCache, SetHandsTheSystemTheSizesInBytes)
+{
+    // The two largest sizes, or a size just past 4 GiB and the largest.
+    std::vector<std::string> args = {"-S", "4094", "4095"};
+    std::string min = "4292870144", max = "4293918720";
+    if (g_tool.sizeBits == 64) {
+        args = {"-S", "4096", "17592186044415"};
+        min = "4294967296", max = "18446744073708503040";
+    }
+    ToolResult result = Run(args, "min=1048576\nmax=1073741824\nflags=0\n");
+    EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[" + min + "], Max:[" + max + "], Flags: 5)\r\n", result.out)
+        << Describe(args);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"SetSystemFileCacheSize " + min + " " + max + " 5"}, Log());
+    EXPECT_EQ("min=" + min + "\nmax=" + max + "\nflags=5\n", State());
+}
+
+TEST_F(WineCache, ClearPassesTheLimitsThroughUnchanged)
+{
+    ToolResult result = Run({"-C"}, "min=" + Min() + "\nmax=" + Max() + "\nflags=5\n");
+    EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[" + Min() + "], Max:[" + Max() + "], Flags: 10)\r\n", result.out);
+    EXPECT_EQ(0, result.exitCode);
+    EXPECT_EQ((std::vector<std::string>{"GetSystemFileCacheSize", "SetSystemFileCacheSize " + Min() + " " + Max() + " 10"}),
+              Log());
+    EXPECT_EQ("min=" + Min() + "\nmax=" + Max() + "\nflags=0\n", State());
+}
+
+TEST_F(WineCache, TheSystemsRefusalIsReported)
+{
+    // A minimum above the maximum: the system answers 87.
+    const std::string state = "min=1048576\nmax=1073741824\nflags=0\n";
+    ToolResult result = Run({"-S", "200", "100"}, state);
+    EXPECT_TRUE(std::regex_match(result.out, ReportLine("SetSystemFileCacheSize", 87))) << result.out;
+    EXPECT_EQ(1, result.exitCode);
+    EXPECT_EQ(std::vector<std::string>{"SetSystemFileCacheSize 209715200 104857600 5"}, Log());
+    EXPECT_EQ(state, State());
+}
+
+TEST_F(WineCache, LimitsPast4GiBNeedThe64BitProgram)
+{
+    // As an untouched 64-bit system has them: far above what 32 bits hold.
+    const std::string state = "min=4294967296\nmax=17592186044416\nflags=5\n";
+    ToolResult get = Run({"-G"}, state);
+    std::vector<std::string> getLog = Log();
+    ToolResult clear = Run({"-C"}, state);
+    if (g_tool.sizeBits == 64) {
+        EXPECT_EQ("Success: GetSystemFileCacheSize(Min:[4294967296], Max:[17592186044416], Flags: 5)\r\n", get.out);
+        EXPECT_EQ(0, get.exitCode);
+        EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[4294967296], Max:[17592186044416], Flags: 10)\r\n", clear.out);
+        EXPECT_EQ(0, clear.exitCode);
+        EXPECT_EQ("min=4294967296\nmax=17592186044416\nflags=0\n", State());
+    } else {
+        // The 32-bit program cannot receive them: 534, and Clear writes nothing.
+        std::smatch getMatch, clearMatch;
+        EXPECT_TRUE(std::regex_match(get.out, getMatch, ReportLine("GetSystemFileCacheSize", 534))) << get.out;
+        EXPECT_EQ(1, get.exitCode);
+        EXPECT_TRUE(std::regex_match(clear.out, clearMatch, ReportLine("GetSystemFileCacheSize", 534))) << clear.out;
+        EXPECT_EQ(1, clear.exitCode);
+        EXPECT_EQ(std::vector<std::string>{"GetSystemFileCacheSize"}, getLog);
+        EXPECT_EQ(std::vector<std::string>{"GetSystemFileCacheSize"}, Log());
+        EXPECT_EQ(state, State());
+    }
 }
 
 } // namespace

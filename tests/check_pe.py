@@ -1,9 +1,10 @@
 #!/usr/bin/python3
-"""Reads the built Velmora.exe back: a 32-bit console program for Intel 80386 that
-imports only system DLLs and carries exactly one manifest, asInvoker and without
-uiAccess, and version information that matches the project version.
+"""Reads the built Velmora.exe back: a console program for its architecture (PE32
+for Intel 80386, or PE32+ for AMD64) that imports only system DLLs and carries
+exactly one manifest, asInvoker and without uiAccess, and version information
+that matches the project version.
 
-Usage: check_pe.py Velmora.exe VERSION
+Usage: check_pe.py Velmora.exe VERSION win32|win64
 """
 import re
 import sys
@@ -11,6 +12,12 @@ import sys
 import pefile
 
 failures = []
+
+# What each build is: optional header magic, machine.
+FORMATS = {
+    "win32": (0x10B, 0x14C, "PE32", "Intel 80386"),
+    "win64": (0x20B, 0x8664, "PE32+", "AMD64"),
+}
 
 
 def expect(what, expected, got):
@@ -33,11 +40,14 @@ def resources(pe, type_id):
 
 
 def main():
+    if len(sys.argv) != 4 or sys.argv[3] not in FORMATS:
+        sys.exit(__doc__)
     path, version = sys.argv[1], sys.argv[2]
+    magic, machine, format_name, machine_name = FORMATS[sys.argv[3]]
     pe = pefile.PE(path)
 
-    expect("optional header magic (PE32)", 0x10B, pe.OPTIONAL_HEADER.Magic)
-    expect("machine (Intel 80386)", 0x14C, pe.FILE_HEADER.Machine)
+    expect(f"optional header magic ({format_name})", magic, pe.OPTIONAL_HEADER.Magic)
+    expect(f"machine ({machine_name})", machine, pe.FILE_HEADER.Machine)
     expect("subsystem (console)", 3, pe.OPTIONAL_HEADER.Subsystem)
     expect("link time stamp", 0, pe.FILE_HEADER.TimeDateStamp)
 

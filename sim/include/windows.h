@@ -1,5 +1,6 @@
 // The simulated Windows system: the part of <windows.h> that Velmora uses, with
-// the Win32 types at the widths they have in a 32-bit process.
+// the Win32 types at the widths they have in a 32-bit process, or in a 64-bit
+// one where _WIN64 is defined (as a Windows compiler for x64 predefines it).
 #pragma once
 
 #include <stddef.h>
@@ -16,7 +17,11 @@ typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef unsigned int UINT;
+#if defined(_WIN64)
+typedef uint64_t SIZE_T;
+#else
 typedef uint32_t SIZE_T;
+#endif
 typedef char CHAR;
 typedef wchar_t WCHAR;
 typedef void *HANDLE;
@@ -57,6 +62,7 @@ typedef struct _TOKEN_PRIVILEGES {
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_ARITHMETIC_OVERFLOW 534L
 #define ERROR_NOT_ALL_ASSIGNED 1300L
 #define ERROR_NO_SUCH_PRIVILEGE 1313L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
@@ -79,6 +85,7 @@ typedef struct _TOKEN_PRIVILEGES {
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 #define CP_ACP 0
+#define CP_OEMCP 1
 
 BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMinimumFileCacheSize, PSIZE_T lpMaximumFileCacheSize,
                                    PDWORD lpFlags);
@@ -96,6 +103,7 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 [[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
+UINT WINAPI GetConsoleOutputCP(void);
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                                LPBOOL lpUsedDefaultChar);

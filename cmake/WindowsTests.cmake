@@ -1,0 +1,92 @@
+# Tests of the cross-compiled Velmora.exe: its file format and resources, its
+# release archive, and its behaviour under Wine, driven by the native test
+# driver built on the side.
+
+include(ExternalProject)
+
+# Debian's python3-pefile belongs to the system's own Python.
+find_program(SYSTEM_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+set(wine_sh "${PROJECT_SOURCE_DIR}/scripts/wine.sh")
+set(wine_prefix "${CMAKE_BINARY_DIR}/wineprefix")
+math(EXPR size_bits "${CMAKE_SIZEOF_VOID_P} * 8")
+
+set(driver_dir "${CMAKE_BINARY_DIR}/test-driver")
+ExternalProject_Add(test_driver
+    SOURCE_DIR "${PROJECT_SOURCE_DIR}/tests"
+    BINARY_DIR "${driver_dir}"
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release
+    INSTALL_COMMAND ""
+    BUILD_ALWAYS ON
+    BUILD_BYPRODUCTS "${driver_dir}/velmora_tests")
+
+# Wine has no system file cache limits. CACHESIM.dll has them: it serves the two
+# cache calls and forwards every other function that Velmora.exe imports from
+# KERNEL32.dll to kernel32. Beside it stands a copy of Velmora.exe that imports
+# CACHESIM.dll in place of KERNEL32.dll, and nothing else changed.
+set(cache_sim_dir "${CMAKE_BINARY_DIR}/cachesim")
+set(cache_sim_py "${PROJECT_SOURCE_DIR}/tests/cachesim/cachesim.py")
+add_custom_command(OUTPUT "${CMAKE_BINARY_DIR}/CACHESIM.def"
+    COMMAND "${SYSTEM_PYTHON3}" "${cache_sim_py}" def $<TARGET_FILE:Velmora> "${CMAKE_BINARY_DIR}/CACHESIM.def"
+    DEPENDS Velmora "${cache_sim_py}"
+    COMMENT "Forwarding Velmora's KERNEL32 imports")
+add_library(CacheSim SHARED tests/cachesim/CacheSim.cpp "${CMAKE_BINARY_DIR}/CACHESIM.def")
+set_target_properties(CacheSim PROPERTIES
+    OUTPUT_NAME CACHESIM PREFIX "" RUNTIME_OUTPUT_DIRECTORY "${cache_sim_dir}")
+target_compile_options(CacheSim PRIVATE -Wall -Wextra -Werror)
+# Exported under their plain names on 32-bit too, as kernel32 exports them.
+target_link_options(CacheSim PRIVATE -Wl,--kill-at)
+target_link_libraries(CacheSim PRIVATE advapi32)
+target_include_directories(CacheSim PRIVATE "${PROJECT_SOURCE_DIR}/sim")
+velmora_windows_binary(CacheSim)
+add_custom_command(OUTPUT "${cache_sim_dir}/Velmora.exe"
+    COMMAND "${SYSTEM_PYTHON3}" "${cache_sim_py}" patch $<TARGET_FILE:Velmora> "${cache_sim_dir}/Velmora.exe"
+    DEPENDS Velmora "${cache_sim_py}"
+    COMMENT "Copying Velmora.exe to import CACHESIM.dll")
+add_custom_target(CacheSimVelmora ALL DEPENDS "${cache_sim_dir}/Velmora.exe" CacheSim)
+
+# One Wine prefix, made once and kept warm by a persistent server for the run.
+add_test(NAME wine.prefix COMMAND "${CMAKE_COMMAND}" -E env "WINEPREFIX=${wine_prefix}" "${wine_sh}" --start)
+add_test(NAME wine.shutdown COMMAND "${CMAKE_COMMAND}" -E env "WINEPREFIX=${wine_prefix}" "${wine_sh}" --stop)
+set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 900)
+set_tests_properties(wine.shutdown PROPERTIES FIXTURES_CLEANUP wine)
+
+# Every Wine case of the driver becomes a test of its own, found when ctest runs.
+file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/wine-cases.cmake" CONTENT "\
+set(driver [==[${driver_dir}/velmora_tests]==])
+set(driver_args --exe [==[$<TARGET_FILE:Velmora>]==] --wine [==[${wine_sh}]==]
+    --size-bits ${size_bits} --cache-sim [==[${cache_sim_dir}]==])
+set(environment [==[WINEPREFIX=${wine_prefix}]==])
+include([==[${PROJECT_SOURCE_DIR}/cmake/WineCases.cmake]==])
+")
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${CMAKE_BINARY_DIR}/wine-cases.cmake")
+
+add_test(NAME pe.format-imports-resources
+    COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/check_pe.py"
+            $<TARGET_FILE:Velmora> "${PROJECT_VERSION}" "${VELMORA_WINDOWS_ARCH}")
+
+add_test(NAME release.reproducible
+    COMMAND sh "${PROJECT_SOURCE_DIR}/tests/check_release.sh" reproducible "${PROJECT_SOURCE_DIR}"
+            "${VELMORA_WINDOWS_ARCH}")
+add_test(NAME release.archive
+    COMMAND sh "${PROJECT_SOURCE_DIR}/tests/check_release.sh" archive "${CMAKE_BINARY_DIR}" "${PROJECT_VERSION}"
+            "${VELMORA_WINDOWS_ARCH}")
+set_tests_properties(release.reproducible PROPERTIES TIMEOUT 600)
+if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
+    # The release script builds both archives, so one build tests it.
+    add_test(NAME release.script
+        COMMAND sh "${PROJECT_SOURCE_DIR}/tests/check_release.sh" script "${PROJECT_SOURCE_DIR}"
+                "${PROJECT_VERSION}" "${PROJECT_HOMEPAGE_URL}")
+    set_tests_properties(release.script PROPERTIES TIMEOUT 900)
+endif()
+
+# The start-up benchmark under Wine, with one run of each: it must finish and
+# print its table. It brings its own warm server up and down, so it runs alone.
+string(TOUPPER "${VELMORA_WINDOWS_ARCH}_BUILD" build_variable)
+add_test(NAME bench.startup-smoke-wine
+    COMMAND sh "${PROJECT_SOURCE_DIR}/bench/startup.sh" --rounds 1 --runs 1 "${VELMORA_WINDOWS_ARCH}")
+set_tests_properties(bench.startup-smoke-wine PROPERTIES
+    ENVIRONMENT "${build_variable}=${CMAKE_BINARY_DIR};WINEPREFIX=${wine_prefix}"
+    DEPENDS wine.shutdown
+    RUN_SERIAL ON
+    TIMEOUT 900
+    PASS_REGULAR_EXPRESSION "\\| ${VELMORA_WINDOWS_ARCH} \\| 1 \\| [0-9.]+ / [0-9.]+ / [0-9.]+ \\|")

@@ -1,0 +1,33 @@
+# Read by ctest before it runs the tests: registers a test "wine.SUITE.CASE" for
+# every Wine case that the test driver lists, so that each case runs without
+# being named anywhere else. A driver that lists no case leaves a failing test.
+# Set by the caller: driver, driver_args, environment.
+
+execute_process(COMMAND "${driver}" --gtest_list_tests "--gtest_filter=Wine*"
+    OUTPUT_VARIABLE listing ERROR_VARIABLE errors RESULT_VARIABLE status)
+set(cases "")
+if(status EQUAL 0)
+    string(REPLACE "\n" ";" lines "${listing}")
+    foreach(line IN LISTS lines)
+        if(line MATCHES "^([A-Za-z0-9_]+)\\.$")
+            set(suite "${CMAKE_MATCH_1}")
+        elseif(line MATCHES "^  ([A-Za-z0-9_]+)$")
+            list(APPEND cases "${suite}.${CMAKE_MATCH_1}")
+        endif()
+    endforeach()
+endif()
+
+if(cases STREQUAL "")
+    # Runs the listing again, and fails unless it names a case.
+    add_test(wine.cases-listed "${driver}" --gtest_list_tests "--gtest_filter=Wine*")
+    set_tests_properties(wine.cases-listed PROPERTIES PASS_REGULAR_EXPRESSION "\n  [A-Za-z]")
+    return()
+endif()
+
+foreach(case IN LISTS cases)
+    add_test("wine.${case}" "${driver}" ${driver_args} "--gtest_filter=${case}")
+    set_tests_properties("wine.${case}" PROPERTIES
+        ENVIRONMENT "${environment}"
+        FIXTURES_REQUIRED wine
+        TIMEOUT 900)
+endforeach()
