@@ -28,21 +28,26 @@ fi
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-release-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-rm -rf "$out"
+# Only what a release consists of is replaced in the output folder.
 mkdir -p "$out"
+rm -rf "$out"/Velmora-*-win32.zip "$out"/Velmora-*-win64.zip "$out/SHA256SUMS" "$out/scoop" "$out/winget"
 
 if [ -n "$(git -C "$root" status --porcelain 2>/dev/null)" ]; then
     echo "release.sh: the work tree has uncommitted changes; this build is not of a commit" >&2
 fi
 
-# sign EXE: Authenticode, SHA-256, time-stamped where a service is named.
+# sign EXE: Authenticode, SHA-256, time-stamped where a service is named. The
+# password goes through a private file, not the command line.
 sign() {
-    (umask 077 && printf '%s' "${VELMORA_SIGN_PASSWORD:-}" >"$scratch/password")
-    set -- "$1" -readpass "$scratch/password" -h sha256 -n Velmora
-    [ -z "${VELMORA_SIGN_TIMESTAMP_URL:-}" ] || set -- "$@" -ts "$VELMORA_SIGN_TIMESTAMP_URL"
     exe=$1
-    shift
-    osslsigncode sign -pkcs12 "$pkcs12" "$@" -in "$exe" -out "$exe.signed" >"$scratch/sign.log" 2>&1 || {
+    (umask 077 && printf '%s' "${VELMORA_SIGN_PASSWORD:-}" >"$scratch/password")
+    if [ -n "${VELMORA_SIGN_TIMESTAMP_URL:-}" ]; then
+        set -- -ts "$VELMORA_SIGN_TIMESTAMP_URL"
+    else
+        set --
+    fi
+    osslsigncode sign -pkcs12 "$pkcs12" -readpass "$scratch/password" -h sha256 -n Velmora "$@" \
+        -in "$exe" -out "$exe.signed" >"$scratch/sign.log" 2>&1 || {
         cat "$scratch/sign.log" >&2
         exit 1
     }

@@ -19,7 +19,6 @@
 //                         (default: held for root, missing otherwise)
 //   console=CP            the code page of the process's console; 0 (the default):
 //                         the process has no console, as when run with pipes
-//   oemcp=CP acp=CP       the system's OEM and ANSI code pages (default 437, 1252)
 //   fail.NAME=CODE        every call of the service NAME fails with last error CODE
 //
 // Text conversion knows ASCII alone: other characters become '?', in every code
@@ -85,8 +84,6 @@ struct SystemState {
     DWORD flags = 0;
     bool privilegeHeld = false;
     DWORD consoleCodePage = 0;
-    DWORD oemCodePage = 437;
-    DWORD ansiCodePage = 1252;
     std::map<std::string, DWORD> failures;
 };
 
@@ -173,11 +170,10 @@ void ApplyStateLine(const std::string &line, int number)
             (parsed & FILE_CACHE_MAX_HARD_DISABLE) != 0)
             Refuse("line %d: flags holds only the bits 1 and 4, got \"%s\"", number, value.c_str());
         state.flags = (DWORD)parsed;
-    } else if (key == "console" || key == "oemcp" || key == "acp") {
-        if (!ParseNumber(value, 65535, &parsed) || (key != "console" && parsed == 0))
-            Refuse("line %d: %s needs a code page, got \"%s\"", number, key.c_str(), value.c_str());
-        (key == "console" ? state.consoleCodePage : key == "oemcp" ? state.oemCodePage : state.ansiCodePage) =
-            (DWORD)parsed;
+    } else if (key == "console") {
+        if (!ParseNumber(value, 65535, &parsed))
+            Refuse("line %d: console needs a code page, or 0, got \"%s\"", number, value.c_str());
+        state.consoleCodePage = (DWORD)parsed;
     } else if (key == "privilege") {
         if (value != "held" && value != "missing")
             Refuse("line %d: privilege is held or missing, got \"%s\"", number, value.c_str());
@@ -220,10 +216,6 @@ void SaveState()
                        "\nprivilege=" + (state.privilegeHeld ? "held" : "missing") + "\n";
     if (state.consoleCodePage != 0)
         text += "console=" + std::to_string(state.consoleCodePage) + "\n";
-    if (state.oemCodePage != SystemState().oemCodePage)
-        text += "oemcp=" + std::to_string(state.oemCodePage) + "\n";
-    if (state.ansiCodePage != SystemState().ansiCodePage)
-        text += "acp=" + std::to_string(state.ansiCodePage) + "\n";
     for (const auto &failure : state.failures)
         text += "fail." + failure.first + "=" + std::to_string(failure.second) + "\n";
     std::string temporary = statePath + ".new";

@@ -190,10 +190,10 @@ TEST_F(SimTest, TheSystemTextIsConvertedToTheReadersCodePage)
         std::string conversion;
     } cases[] = {
         {"", "WideCharToMultiByte 1"},
-        {"console=0\noemcp=866\nacp=1251\n", "WideCharToMultiByte 1"},
-        {"console=850\noemcp=850\nacp=1252\n", "WideCharToMultiByte 850"},
+        {"console=0\n", "WideCharToMultiByte 1"},
+        {"console=850\n", "WideCharToMultiByte 850"},
+        {"console=866\n", "WideCharToMultiByte 866"},
         {"console=65001\n", "WideCharToMultiByte 65001"},
-        {"console=437\noemcp=850\n", "WideCharToMultiByte 437"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.state);
@@ -212,7 +212,7 @@ TEST_F(SimTest, TheSystemTextIsConvertedToTheReadersCodePage)
 TEST_F(SimTest, ABrokenStateFileIsTheSimulatorsExitNotTheTools)
 {
     for (const std::string state : {"min=abc\n", "colour=blue\n", "privilege=maybe\n", "fail.ExitProcess=5\n",
-                                    "fail.OpenProcessToken=0\n", "console=x\n", "oemcp=0\n", "acp=70000\n", "flags=2\n", "flags=3\n", "flags=16\n",
+                                    "fail.OpenProcessToken=0\n", "console=x\n", "console=-1\n", "console=70000\n", "flags=2\n", "flags=3\n", "flags=16\n",
                                     "max=18446744073709551616\n", "min=-1\n", "fail.FormatMessageW=4294967296\n"}) {
         ToolResult result = Run({"-G"}, state);
         EXPECT_EQ(2, result.exitCode) << state;

@@ -177,6 +177,7 @@ TEST_F(WineCache, TheCopyDiffersFromTheShippedProgramInTheImportNameAlone)
     size_t start = copy.rfind(name, last);
     ASSERT_NE(std::string::npos, start);
     ASSERT_LE(start, first);
+    ASSERT_GT(start + name.size(), last);
     std::string original = shipped.substr(start, name.size());
     for (char &c : original)
         c = (char)toupper((unsigned char)c);

@@ -4,9 +4,8 @@
 // here, every other KERNEL32 function it imports is forwarded to kernel32.
 //
 // The limits live in cachesim.state, beside the DLL, one key=value a line:
-//   min=BYTES max=BYTES flags=BITS       the limits, as a 64-bit system holds them
-//   fail.GetSystemFileCacheSize=CODE     the call fails with that last error
-//   fail.SetSystemFileCacheSize=CODE
+//   min=BYTES max=BYTES flags=BITS       as a 64-bit system holds them
+// (a missing file fails both calls with 2, one that does not parse with 13).
 // Every call is appended to cachesim.log beside it, with what it received:
 //   "GetSystemFileCacheSize" or "SetSystemFileCacheSize MIN MAX FLAGS".
 // As on 64-bit Windows, a 32-bit caller gets 534 from GetSystemFileCacheSize
@@ -30,8 +29,6 @@ struct CacheState {
     unsigned long long minimum;
     unsigned long long maximum;
     DWORD flags;
-    DWORD failGet;
-    DWORD failSet;
 };
 
 HMODULE self;
@@ -57,12 +54,15 @@ FILE *OpenBeside(const wchar_t *name, const wchar_t *mode)
     return _wfopen(path, mode);
 }
 
+// Reads the limits; on failure, sets the last error and returns false.
 bool LoadState(CacheState *state)
 {
     FILE *file = OpenBeside(L"cachesim.state", L"rb");
-    if (file == NULL)
+    if (file == NULL) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
         return false;
-    *state = CacheState{1048576, 1073741824, 0, 0, 0};
+    }
+    *state = CacheState{1048576, 1073741824, 0};
     char line[128];
     bool ok = true;
     while (ok && fgets(line, sizeof(line), file) != NULL) {
@@ -81,14 +81,12 @@ bool LoadState(CacheState *state)
             state->maximum = number;
         else if (strcmp(line, "flags") == 0)
             state->flags = (DWORD)number;
-        else if (strcmp(line, "fail.GetSystemFileCacheSize") == 0)
-            state->failGet = (DWORD)number;
-        else if (strcmp(line, "fail.SetSystemFileCacheSize") == 0)
-            state->failSet = (DWORD)number;
         else
             ok = false;
     }
     fclose(file);
+    if (!ok)
+        SetLastError(ERROR_INVALID_DATA);
     return ok;
 }
 
@@ -98,10 +96,6 @@ bool SaveState(const CacheState &state)
     if (file == NULL)
         return false;
     fprintf(file, "min=%llu\nmax=%llu\nflags=%lu\n", state.minimum, state.maximum, (unsigned long)state.flags);
-    if (state.failGet != 0)
-        fprintf(file, "fail.GetSystemFileCacheSize=%lu\n", (unsigned long)state.failGet);
-    if (state.failSet != 0)
-        fprintf(file, "fail.SetSystemFileCacheSize=%lu\n", (unsigned long)state.failSet);
     return fclose(file) == 0;
 }
 
@@ -136,14 +130,8 @@ extern "C" __declspec(dllexport) BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMi
 {
     Log("GetSystemFileCacheSize");
     CacheState state;
-    if (!LoadState(&state)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    if (!LoadState(&state))
         return FALSE;
-    }
-    if (state.failGet != 0) {
-        SetLastError(state.failGet);
-        return FALSE;
-    }
     if (state.minimum > (SIZE_T)-1 || state.maximum > (SIZE_T)-1) {
         SetLastError(ERROR_ARITHMETIC_OVERFLOW);
         return FALSE;
@@ -162,14 +150,8 @@ extern "C" __declspec(dllexport) BOOL WINAPI SetSystemFileCacheSize(SIZE_T Minim
              (unsigned long long)MaximumFileCacheSize, (unsigned long)Flags);
     Log(line);
     CacheState state;
-    if (!LoadState(&state)) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
+    if (!LoadState(&state))
         return FALSE;
-    }
-    if (state.failSet != 0) {
-        SetLastError(state.failSet);
-        return FALSE;
-    }
     if (!QuotaPrivilegeEnabled()) {
         SetLastError(ERROR_PRIVILEGE_NOT_HELD);
         return FALSE;
