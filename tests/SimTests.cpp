@@ -198,7 +198,6 @@ TEST_F(SimTest, TheSystemTextIsConvertedToTheReadersCodePage)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.state);
         ToolResult result = Run({"-G"}, c.state + "fail.GetSystemFileCacheSize=5\n");
-        std::smatch match;
         EXPECT_TRUE(std::regex_match(result.out, std::regex("main\\.cpp:[0-9]+: GetSystemFileCacheSize\\(5\\): "
                                                             "Access is denied\\.\r\n\n")))
             << result.out;
