@@ -7,7 +7,8 @@
 # Usage: bench/startup.sh [--rounds R] [--runs N] sim|sim64|win32|win64|all
 #   sim, sim64    build/sim/Velmora, build/sim64/Velmora on the simulated system
 #   win32, win64  build/win32/Velmora.exe, build/win64/Velmora.exe under Wine,
-#                 its server kept warm
+#                 its server kept warm: the copies of both programs that import
+#                 CACHESIM.dll, since Wine itself has no cache limits to read
 #   --rounds R    rounds of hyperfine (default 100 on the simulated system, 20
 #                 for win64, 3 for win32, whose every start may take 45 s here)
 #   --runs N      runs of each program in a round (default 3, 1 for win32)
@@ -16,7 +17,7 @@
 set -eu
 
 usage() {
-    sed -n '7,17s/^# \{0,1\}//p' "$0"
+    sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0"
 }
 
 rounds="" runs="" target=""
@@ -45,12 +46,18 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
 # measure NAME ROUNDS RUNS TOOL EMPTY [RUNNER]: rounds of hyperfine, each timing
-# both programs, so that drift on the machine falls on both alike.
+# both programs, so that drift on the machine falls on both alike. Only a run
+# that succeeds counts: a program that fails stops the benchmark.
 measure() {
     name=$1 n_rounds=$2 n_runs=$3 tool=$4 empty=$5 runner=${6:-}
+    $runner "$tool" -G >"$scratch/first-run.log" 2>&1 || {
+        echo "startup.sh: $name: Velmora -G failed:" >&2
+        cat "$scratch/first-run.log" >&2
+        exit 1
+    }
     round=1
     while [ "$round" -le "$n_rounds" ]; do
-        hyperfine -N --ignore-failure --style none --warmup 1 --runs "$n_runs" \
+        hyperfine -N --style none --warmup 1 --runs "$n_runs" \
             --export-json "$scratch/$name-$round.json" \
             -n Velmora "${runner:+$runner }$tool -G" -n empty "${runner:+$runner }$empty" \
             >/dev/null 2>"$scratch/hyperfine.log" || {
@@ -85,7 +92,9 @@ simulated() {
 windows() {
     export WINEPREFIX="${WINEPREFIX:-$2/wineprefix}"
     "$wine_sh" --start >/dev/null
-    measure "$1" "${rounds:-$3}" "${runs:-$4}" "$2/Velmora.exe" "$2/VelmoraEmpty.exe" "$wine_sh"
+    mkdir "$scratch/$1"
+    cp "$2/cachesim/Velmora.exe" "$2/cachesim/VelmoraEmpty.exe" "$2/cachesim/CACHESIM.dll" "$scratch/$1/"
+    measure "$1" "${rounds:-$3}" "${runs:-$4}" "$scratch/$1/Velmora.exe" "$scratch/$1/VelmoraEmpty.exe" "$wine_sh"
     "$wine_sh" --stop
 }
 

@@ -1,24 +1,49 @@
-# Writes SHA256SUMS, the Scoop manifest and the winget manifest set of a release
-# from its two archives (cmake -P):
-#   cmake -D RELEASE_DIR=DIR -D CPACK_CONFIG=FILE [-D URL_BASE=URL] [-D COMMIT=ID]
+# Writes what a release publishes beside its two archives (cmake -P):
+#   cmake -D RELEASE_DIR=DIR -D CPACK_CONFIG=FILE -D URL_BASE=URL -D HOMEPAGE=URL
 #         -P ReleaseManifests.cmake
 # RELEASE_DIR holds Velmora-VERSION-win32.zip and -win64.zip; CPACK_CONFIG is a
-# build's CPackConfig.cmake, which gives the version, description, homepage and
-# publisher; URL_BASE is where the archives are published (default:
-# HOMEPAGE/releases/download/vVERSION); COMMIT, the commit they were built from.
+# build's CPackConfig.cmake, which gives the version, description, publisher and
+# source folder; URL_BASE is where the archives are published (it names the
+# version), HOMEPAGE the project's home page. Every URL in the manifests is one
+# of the two, or starts with one.
+# Written: SHA256SUMS, LICENSE, CHANGELOG.md, RELEASE-NOTES.md (this version's
+# entry of the changelog), scoop/velmora.json and the winget manifest set.
 
 include("${CPACK_CONFIG}")
+include("${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
+set(source "${CPACK_VELMORA_SOURCE_DIR}")
 set(VERSION "${CPACK_PACKAGE_VERSION}")
 set(DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}")
-set(HOMEPAGE "${CPACK_PACKAGE_HOMEPAGE_URL}")
 set(PUBLISHER "${CPACK_PACKAGE_VENDOR}")
-if(NOT URL_BASE)
-    set(URL_BASE "${HOMEPAGE}/releases/download/v${VERSION}")
+# The release commit's date, from SOURCE_DATE_EPOCH.
+string(TIMESTAMP RELEASE_DATE "%Y-%m-%d" UTC)
+file(STRINGS "${source}/LICENSE" COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+set(LICENSE_URL "${URL_BASE}/LICENSE")
+set(RELEASE_NOTES_URL "${URL_BASE}/CHANGELOG.md")
+# Where the next release's archives will be, for Scoop's autoupdate.
+string(REPLACE "${VERSION}" "$version" URL_BASE_TEMPLATE "${URL_BASE}")
+
+# This version's entry of the changelog: the lines after its heading, up to the next.
+file(READ "${source}/CHANGELOG.md" changelog)
+string(FIND "\n${changelog}" "\n## [${VERSION}]" start)
+set(notes "")
+if(start GREATER_EQUAL 0)
+    string(SUBSTRING "${changelog}" ${start} -1 entry)
+    string(FIND "${entry}" "\n" heading_end)
+    string(SUBSTRING "${entry}" ${heading_end} -1 entry)
+    string(FIND "${entry}" "\n## " next)
+    string(SUBSTRING "${entry}" 0 ${next} notes)
 endif()
-string(REGEX REPLACE "/+$" "" URL_BASE "${URL_BASE}")
+string(STRIP "${notes}" notes)
+if(notes STREQUAL "")
+    message(FATAL_ERROR "CHANGELOG.md has no entry \"## [${VERSION}]\": write what this release brings first")
+endif()
+file(WRITE "${RELEASE_DIR}/RELEASE-NOTES.md" "${notes}\n")
+# As a YAML block scalar, each line indented.
+string(REPLACE "\n" "\n  " RELEASE_NOTES_YAML "  ${notes}")
+string(REGEX REPLACE "\n  \n" "\n\n" RELEASE_NOTES_YAML "${RELEASE_NOTES_YAML}")
 
 set(sums "")
-
 foreach(arch IN ITEMS win32 win64)
     string(TOUPPER "${arch}" ARCH)
     set(archive "Velmora-${VERSION}-${arch}.zip")
@@ -31,8 +56,9 @@ foreach(arch IN ITEMS win32 win64)
     string(APPEND sums "${SHA256_${ARCH}}  ${archive}\n")
     set(URL_${ARCH} "${URL_BASE}/${archive}")
 endforeach()
-
 file(WRITE "${RELEASE_DIR}/SHA256SUMS" "${sums}")
+file(COPY "${source}/LICENSE" "${source}/CHANGELOG.md" DESTINATION "${RELEASE_DIR}"
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
 set(templates "${CMAKE_CURRENT_LIST_DIR}/../packaging")
 configure_file("${templates}/scoop/velmora.json.in" "${RELEASE_DIR}/scoop/velmora.json" @ONLY)
@@ -40,7 +66,4 @@ foreach(name IN ITEMS Velmora.Velmora Velmora.Velmora.locale.en-US Velmora.Velmo
     configure_file("${templates}/winget/${name}.yaml.in" "${RELEASE_DIR}/winget/${name}.yaml" @ONLY)
 endforeach()
 
-message("Velmora ${VERSION} in ${RELEASE_DIR}, to be published at ${URL_BASE}")
-if(COMMIT)
-    message("Tag the commit it was built from: git tag -a v${VERSION} ${COMMIT} -m \"Velmora ${VERSION}\"")
-endif()
+message("Velmora ${VERSION} of ${RELEASE_DATE} in ${RELEASE_DIR}, to be published at ${URL_BASE}")

@@ -13,17 +13,25 @@ endif()
 # The settings every Windows binary of the project is built with, the tool and
 # the programs that tests and benchmarks set beside it alike: nothing to import
 # but the system's DLLs, no link time stamp and no symbols, so that the same
-# source gives the same bytes.
+# source gives the same bytes; and the same headers: subsystem version 6.0
+# (Windows Vista and Server 2008, the first with the cache calls the tool is
+# built on), terminal-server aware, and on x86 no exception handlers at all
+# (NO_SEH: nothing in the program installs one). ASLR, high-entropy addresses
+# (x64) and NX are the linker's defaults.
 function(velmora_windows_binary target)
     if(MINGW)
         target_link_options(${target} PRIVATE
-            -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp -s)
+            -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp -s
+            -Wl,--major-subsystem-version,6,--minor-subsystem-version,0 -Wl,--tsaware)
+        if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+            target_link_options(${target} PRIVATE -Wl,--no-seh)
+        endif()
         target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
     elseif(MSVC)
         set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
         # /Brepro drops the time stamps; a manifest comes from a resource script alone.
         target_compile_options(${target} PRIVATE /Brepro)
-        target_link_options(${target} PRIVATE /MANIFEST:NO /Brepro)
+        target_link_options(${target} PRIVATE /MANIFEST:NO /Brepro /SUBSYSTEM:CONSOLE,6.00 /TSAWARE)
     endif()
 endfunction()
 
@@ -38,14 +46,4 @@ set_source_files_properties(res/Velmora.rc PROPERTIES
 target_link_libraries(Velmora PRIVATE advapi32)
 velmora_windows_binary(Velmora)
 
-# The release archive: Velmora-<version>-win32.zip or -win64.zip with the
-# program, its README and its licence, nothing else.
-install(TARGETS Velmora RUNTIME DESTINATION .)
-install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION .)
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME Velmora)
-set(CPACK_PACKAGE_VENDOR "The Velmora developers")
-set(CPACK_PACKAGE_FILE_NAME "Velmora-${PROJECT_VERSION}-${VELMORA_WINDOWS_ARCH}")
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
-set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
-include(CPack)
+include(cmake/ReleaseArchive.cmake)

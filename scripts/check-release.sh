@@ -1,15 +1,16 @@
 #!/bin/sh
-# Checks a published Velmora archive against the checked-out commit: builds that
-# commit afresh and compares its Velmora.exe with the archive's, byte for byte,
-# once a signature (which the build cannot make) is taken off. README.md and
-# LICENSE must match the checkout too.
+# Checks a published Velmora archive against the checked-out commit: builds and
+# packs that commit afresh and compares the two archives byte for byte. A signed
+# Velmora.exe (a signature is the one thing the build cannot make) must be this
+# build once its signature is taken off; the archive is then packed again with
+# the signed program in it, and compared whole.
 #
 # Usage: sh scripts/check-release.sh Velmora-VERSION-ARCH.zip | URL
 # Exit code: 0 the archive holds this commit's build, 1 it does not, 2 usage.
 set -eu
 
 case ${1:-} in
-'' | -*) sed -n '2,9s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+'' | -*) sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
 esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-check-XXXXXX")
@@ -31,15 +32,13 @@ esac
 version=${name#Velmora-}
 version=${version%-$arch.zip}
 
+build="$scratch/build"
 echo "Building $arch from $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "$root")"
-cmake --preset "$arch" -S "$root" -B "$scratch/build" -DVELMORA_BUILD_TESTS=OFF >"$scratch/build.log" 2>&1 &&
-    cmake --build "$scratch/build" --target Velmora >>"$scratch/build.log" 2>&1 || {
-    cat "$scratch/build.log" >&2
-    exit 1
-}
-built_version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$scratch/build/CPackConfig.cmake")
+sh "$root/scripts/build-release.sh" "$arch" "$build"
+built_version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
 if [ "$built_version" != "$version" ]; then
-    echo "DIFFERENT: this checkout is version $built_version, the archive $version (git checkout v$version)"
+    echo "DIFFERENT: this checkout is version $built_version, the archive $version" \
+        "(check out the commit that release v$version was made from)"
     exit 1
 fi
 
@@ -47,20 +46,24 @@ unzip -p "$archive" Velmora.exe >"$scratch/published.exe"
 if osslsigncode remove-signature -in "$scratch/published.exe" -out "$scratch/unsigned.exe" \
     >"$scratch/signature.log" 2>&1; then
     echo "The published Velmora.exe is signed; comparing it without its signature"
-    mv "$scratch/unsigned.exe" "$scratch/published.exe"
+    if ! cmp -s "$scratch/unsigned.exe" "$build/Velmora.exe"; then
+        echo "DIFFERENT: $name holds another program than this commit's build"
+        exit 1
+    fi
+    # Packed as the release packed it: with the signed program.
+    cp "$scratch/published.exe" "$build/Velmora.exe"
 elif ! grep -q "No signature found" "$scratch/signature.log"; then
     cat "$scratch/signature.log" >&2
     exit 1
 fi
 
-status=0
-cmp "$scratch/published.exe" "$scratch/build/Velmora.exe" || status=1
-for file in README.md LICENSE; do
-    unzip -p "$archive" "$file" | cmp - "$root/$file" || status=1
-done
-if [ "$status" -eq 0 ]; then
-    echo "SAME: $name holds this commit's build"
+(cd "$build" && cpack -G ZIP) >>"$build.log" 2>&1 || {
+    cat "$build.log" >&2
+    exit 1
+}
+if cmp -s "$archive" "$build/package/$name"; then
+    echo "SAME: $name holds this commit's build, byte for byte"
 else
-    echo "DIFFERENT: $name does not hold this commit's build"
+    echo "DIFFERENT: $name is not this commit's archive"
+    exit 1
 fi
-exit "$status"

@@ -3,38 +3,96 @@
 # the folder given:
 #   Velmora-VERSION-win32.zip, Velmora-VERSION-win64.zip   each built afresh
 #   SHA256SUMS            the archives' sums, for "sha256sum -c SHA256SUMS"
+#   LICENSE, CHANGELOG.md the licence and the changes, published beside them
+#   RELEASE-NOTES.md      this version's entry of CHANGELOG.md, for the release page
 #   scoop/velmora.json    the Scoop manifest
 #   winget/               the winget manifest set (version, defaultLocale, installer)
+# Two runs on the same commit write the same bytes: every archive entry carries
+# the commit's time (SOURCE_DATE_EPOCH, unless set).
 #
-# Usage: sh scripts/release.sh [OUTPUT_DIR]
+# Usage: sh scripts/release.sh [--trial] [OUTPUT_DIR]
+#   --trial   let the manifests name a host that never resolves (.invalid), to
+#             try them out; such a release is for trying only
 # Environment:
-#   VELMORA_RELEASE_URL         where the archives will be published (default:
+#   VELMORA_RELEASE_URL         where the archives will be published, a URL that
+#                               names the version (default:
 #                               HOMEPAGE/releases/download/vVERSION)
+#   VELMORA_HOMEPAGE_URL        the project's home page (default: the project's
+#                               HOMEPAGE_URL in CMakeLists.txt)
 #   VELMORA_SIGN_PKCS12         a PKCS#12 file: each Velmora.exe is Authenticode-
 #                               signed (SHA-256) with it before it is zipped
 #   VELMORA_SIGN_PASSWORD       that file's password
 #   VELMORA_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamping service for the signatures
 set -eu
 
+usage() {
+    sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0"
+}
+
 root=$(cd "$(dirname "$0")/.." && pwd)
-out=${1:-$root/build/release}
-case $out in -*) sed -n '2,18s/^# \{0,1\}//p' "$0" >&2; exit 2 ;; esac
+out="" trial=""
+while [ $# -gt 0 ]; do
+    case $1 in
+    -h | --help) usage; exit 0 ;;
+    --trial) trial=1 ;;
+    -*) usage >&2; exit 2 ;;
+    *) [ -z "$out" ] || { usage >&2; exit 2; }; out=$1 ;;
+    esac
+    shift
+done
+out=${out:-$root/build/release}
 
 pkcs12=${VELMORA_SIGN_PKCS12:-}
 if [ -n "$pkcs12" ]; then
     [ -r "$pkcs12" ] || { echo "release.sh: cannot read VELMORA_SIGN_PKCS12: $pkcs12" >&2; exit 1; }
     command -v osslsigncode >/dev/null || { echo "release.sh: signing needs osslsigncode" >&2; exit 1; }
 fi
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-release-XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
-# Only what a release consists of is replaced in the output folder.
-mkdir -p "$out"
-rm -rf "$out"/Velmora-*-win32.zip "$out"/Velmora-*-win64.zip "$out/SHA256SUMS" "$out/scoop" "$out/winget"
-
 if [ -n "$(git -C "$root" status --porcelain 2>/dev/null)" ]; then
     echo "release.sh: the work tree has uncommitted changes; this build is not of a commit" >&2
 fi
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-release-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+# The 64-bit build first: its configuration gives the version and the homepage.
+echo "Building win64"
+sh "$root/scripts/build-release.sh" win64 "$scratch/win64"
+cpack_config="$scratch/win64/CPackConfig.cmake"
+version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$cpack_config")
+homepage=${VELMORA_HOMEPAGE_URL:-$(sed -n 's/^set(CPACK_PACKAGE_HOMEPAGE_URL "\(.*\)")$/\1/p' "$cpack_config")}
+homepage=${homepage%/}
+url_base=${VELMORA_RELEASE_URL:-$homepage/releases/download/v$version}
+url_base=${url_base%/}
+
+# Every URL of the manifests starts with one of the two: no release may name a
+# host that cannot resolve, unless it is a trial.
+for named in "VELMORA_HOMEPAGE_URL=$homepage" "VELMORA_RELEASE_URL=$url_base"; do
+    url=${named#*=}
+    host=$(printf '%s\n' "$url" | sed -n 's|^https\{0,1\}://\([^/:?#@]*@\)\{0,1\}\([^/:?#]*\).*|\2|p')
+    if [ -z "$host" ]; then
+        echo "release.sh: ${named%%=*} is not an http or https URL: $url" >&2
+        exit 1
+    fi
+    case $host in
+    invalid | *.invalid | *.invalid.)
+        if [ -z "$trial" ]; then
+            echo "release.sh: ${named%%=*} ($url) is on the host $host, which never resolves; set" \
+                "VELMORA_RELEASE_URL and VELMORA_HOMEPAGE_URL to where this release will be published," \
+                "or pass --trial for manifests to try out only" >&2
+            exit 1
+        fi
+        ;;
+    esac
+done
+case $url_base in
+*"$version"*) ;;
+*) echo "release.sh: VELMORA_RELEASE_URL ($url_base) does not name the version $version, so Scoop's" \
+    "autoupdate could not find the next release's archives there" >&2
+    exit 1 ;;
+esac
+
+echo "Building win32"
+sh "$root/scripts/build-release.sh" win32 "$scratch/win32"
 
 # sign EXE: Authenticode, SHA-256, time-stamped where a service is named. The
 # password goes through a private file, not the command line.
@@ -55,20 +113,18 @@ sign() {
     rm -f "$scratch/password"
 }
 
+# Only what a release consists of is replaced in the output folder.
+mkdir -p "$out"
+rm -rf "$out"/Velmora-*-win32.zip "$out"/Velmora-*-win64.zip "$out/SHA256SUMS" "$out/LICENSE" "$out/CHANGELOG.md" \
+    "$out/RELEASE-NOTES.md" "$out/scoop" "$out/winget"
 for arch in win32 win64; do
     build="$scratch/$arch"
-    echo "Building $arch"
-    cmake --preset "$arch" -S "$root" -B "$build" -DVELMORA_BUILD_TESTS=OFF >"$scratch/$arch.log" 2>&1 &&
-        cmake --build "$build" --target Velmora >>"$scratch/$arch.log" 2>&1 || {
-        cat "$scratch/$arch.log" >&2
-        exit 1
-    }
     [ -z "$pkcs12" ] || sign "$build/Velmora.exe"
-    (cd "$build" && cpack -G ZIP >>"$scratch/$arch.log" 2>&1) || {
-        cat "$scratch/$arch.log" >&2
+    (cd "$build" && cpack -G ZIP) >>"$build.log" 2>&1 || {
+        cat "$build.log" >&2
         exit 1
     }
-    cp "$build"/package/Velmora-*-"$arch".zip "$out/"
+    cp "$build/package/Velmora-$version-$arch.zip" "$out/"
 done
 
 if [ -n "$pkcs12" ]; then
@@ -76,6 +132,10 @@ if [ -n "$pkcs12" ]; then
 else
     echo "Not signed: VELMORA_SIGN_PKCS12 names no certificate"
 fi
-cmake -D "RELEASE_DIR=$out" -D "CPACK_CONFIG=$scratch/win64/CPackConfig.cmake" \
-    -D "URL_BASE=${VELMORA_RELEASE_URL:-}" -D "COMMIT=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || true)" \
+cmake -D "RELEASE_DIR=$out" -D "CPACK_CONFIG=$cpack_config" -D "URL_BASE=$url_base" -D "HOMEPAGE=$homepage" \
     -P "$root/cmake/ReleaseManifests.cmake"
+if [ -n "$trial" ]; then
+    echo "TRIAL: these manifests are for trying only; publish no release made with --trial"
+else
+    echo "Tag the commit it was built from: git tag -a v$version $(git -C "$root" rev-parse --short HEAD) -m \"Velmora $version\""
+fi

@@ -2,6 +2,7 @@
 # Velmora's Wine set-up, the one place for it: which Wine, its settings, and the
 # life of the prefix that tests and benchmarks share. WINEPREFIX is the caller's.
 #
+# Usage:
 #   wine.sh PROGRAM.exe [ARGS...]   runs a Windows program (32- or 64-bit)
 #   wine.sh --start                 makes the prefix if needed and keeps a server
 #                                   running for it, so that each run starts warm
@@ -37,7 +38,7 @@ case ${1:-} in
     "$wine32" --version >/dev/null 2>&1
     ;;
 "" | -*)
-    sed -n '2,10s/^# \{0,1\}//p' "$0" >&2
+    sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2
     exit 2
     ;;
 *)

@@ -6,20 +6,9 @@
 //   VELMORA_SIM_LOG    when set, a file to which every service call appends one line:
 //                      its name and its numeric arguments in decimal
 //
-// The system behind the process is a 64-bit one: its limits are 64-bit numbers.
-// A 32-bit process (the default) receives them in a 32-bit SIZE_T, and, as on
-// 64-bit Windows, GetSystemFileCacheSize fails there with 534 when a limit does
-// not fit. With _WIN64 defined the process is a 64-bit one.
-//
-// State file: one key=value a line, numbers in decimal.
-//   min=BYTES max=BYTES   the cache limits, 0 to 18446744073709551615
-//                         (default 1048576 and 1073741824)
-//   flags=BITS            1 when the maximum is a hard limit, 4 when the minimum is
-//   privilege=held|missing  whether the token holds SeIncreaseQuotaPrivilege
-//                         (default: held for root, missing otherwise)
-//   console=CP            the code page of the process's console; 0 (the default):
-//                         the process has no console, as when run with pipes
-//   fail.NAME=CODE        every call of the service NAME fails with last error CODE
+// The state file and the rules of the two cache calls are the cache model's
+// (CacheModel.h). The process is a 32-bit one, or a 64-bit one where _WIN64 is
+// defined; its default system is x86 or x64 to match.
 //
 // Text conversion knows ASCII alone: other characters become '?', in every code
 // page. WideCharToMultiByte is logged with the code page it was asked for.
@@ -38,76 +27,50 @@
 #include <unistd.h>
 #include <wchar.h>
 
-#include <map>
 #include <string>
 
-#include "CacheRules.h"
+#include "CacheModel.h"
 
 namespace {
 
 const int ExitBadState = 2;
+const int ProcessBits = (int)sizeof(SIZE_T) * 8;
 
-// The services that a state file may make fail.
-const char *const FailableServices[] = {
-    "GetSystemFileCacheSize", "SetSystemFileCacheSize", "OpenProcessToken",
-    "LookupPrivilegeValueW",  "AdjustTokenPrivileges",  "FormatMessageW",
-};
-
-// The system's own English texts for the codes the simulated services produce.
+// The system's English texts for the codes that the simulated services give,
+// or that the tests make them give.
 const struct {
     DWORD code;
     const wchar_t *text;
 } MessageTable[] = {
-    {2, L"The system cannot find the file specified.\r\n"},
-    {5, L"Access is denied.\r\n"},
-    {6, L"The handle is invalid.\r\n"},
-    {8, L"Not enough memory resources are available to process this command.\r\n"},
-    {87, L"The parameter is incorrect.\r\n"},
-    {120, L"This function is not supported on this system.\r\n"},
-    {122, L"The data area passed to a system call is too small.\r\n"},
-    {534, L"Arithmetic result exceeded 32 bits.\r\n"},
-    {317, L"The system cannot find message text for message number 0x%1 in the message file for %2.\r\n"},
-    {1300, L"Not all privileges or groups referenced are assigned to the caller.\r\n"},
-    {1313, L"A specified privilege does not exist.\r\n"},
-    {1314, L"A required privilege is not held by the client.\r\n"},
+    {ERROR_ACCESS_DENIED, L"Access is denied.\r\n"},
+    {ERROR_INVALID_HANDLE, L"The handle is invalid.\r\n"},
+    {ERROR_INVALID_PARAMETER, L"The parameter is incorrect.\r\n"},
+    {ERROR_CALL_NOT_IMPLEMENTED, L"This function is not supported on this system.\r\n"},
+    {ERROR_ARITHMETIC_OVERFLOW, L"Arithmetic result exceeded 32 bits.\r\n"},
+    {ERROR_NOT_ALL_ASSIGNED, L"Not all privileges or groups referenced are assigned to the caller.\r\n"},
+    {ERROR_NO_SUCH_PRIVILEGE, L"A specified privilege does not exist.\r\n"},
+    {ERROR_NO_SYSTEM_RESOURCES, L"Insufficient system resources exist to complete the requested service.\r\n"},
 };
 
 // The identifier this system gives SeIncreaseQuotaPrivilege.
 const LUID QuotaPrivilegeLuid = {5, 0};
 
-// The pseudo-handle GetCurrentProcess gives.
+// The pseudo-handle GetCurrentProcess gives, and the handle of the one token.
 HANDLE const CurrentProcess = (HANDLE)(intptr_t)-1;
-
-struct SystemState {
-    uint64_t minimum = 1048576;
-    uint64_t maximum = 1073741824;
-    DWORD flags = 0;
-    bool privilegeHeld = false;
-    DWORD consoleCodePage = 0;
-    std::map<std::string, DWORD> failures;
-};
-
-struct Token {
-    bool open = false;
-    DWORD access = 0;
-};
+HANDLE const TokenHandle = (HANDLE)(intptr_t)4;
 
 std::string statePath;
 std::string logPath;
 SystemState state;
 DWORD lastError = 0;
 bool quotaPrivilegeEnabled = false;
-Token tokens[16];
+bool tokenOpen = false;
+DWORD tokenAccess = 0;
 int messageBuffersHeld = 0;
 
-[[noreturn]] void Refuse(const char *format, ...)
+[[noreturn]] void Refuse(const std::string &why)
 {
-    va_list args;
-    va_start(args, format);
-    fprintf(stderr, "velmora-sim: %s: ", statePath.c_str());
-    vfprintf(stderr, format, args);
-    fputc('\n', stderr);
-    va_end(args);
+    fprintf(stderr, "velmora-sim: %s: %s\n", statePath.c_str(), why.c_str());
     _exit(ExitBadState);
 }
 
@@ -131,96 +94,24 @@ void Log(const char *format, ...)
     close(fd);
 }
 
-// A decimal number from 0 to limit, digits only.
-bool ParseNumber(const std::string &text, uint64_t limit, uint64_t *value)
-{
-    if (text.empty() || text.size() > 20 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    errno = 0;
-    unsigned long long number = strtoull(text.c_str(), NULL, 10);
-    if (errno == ERANGE || number > limit)
-        return false;
-    *value = number;
-    return true;
-}
-
-bool IsFailableService(const std::string &name)
-{
-    for (const char *service : FailableServices)
-        if (name == service)
-            return true;
-    return false;
-}
-
-void ApplyStateLine(const std::string &line, int number)
-{
-    size_t equals = line.find('=');
-    if (equals == std::string::npos)
-        Refuse("line %d: expected key=value, got \"%s\"", number, line.c_str());
-    std::string key = line.substr(0, equals);
-    std::string value = line.substr(equals + 1);
-    uint64_t parsed = 0;
-    if (key == "min" || key == "max") {
-        if (!ParseNumber(value, UINT64_MAX, &parsed))
-            Refuse("line %d: %s needs a number from 0 to %llu, got \"%s\"", number, key.c_str(),
-                   (unsigned long long)UINT64_MAX, value.c_str());
-        (key == "min" ? state.minimum : state.maximum) = parsed;
-    } else if (key == "flags") {
-        if (!ParseNumber(value, FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MIN_HARD_ENABLE, &parsed) ||
-            (parsed & FILE_CACHE_MAX_HARD_DISABLE) != 0)
-            Refuse("line %d: flags holds only the bits 1 and 4, got \"%s\"", number, value.c_str());
-        state.flags = (DWORD)parsed;
-    } else if (key == "console") {
-        if (!ParseNumber(value, 65535, &parsed))
-            Refuse("line %d: console needs a code page, or 0, got \"%s\"", number, value.c_str());
-        state.consoleCodePage = (DWORD)parsed;
-    } else if (key == "privilege") {
-        if (value != "held" && value != "missing")
-            Refuse("line %d: privilege is held or missing, got \"%s\"", number, value.c_str());
-        state.privilegeHeld = (value == "held");
-    } else if (key.compare(0, 5, "fail.") == 0 && IsFailableService(key.substr(5))) {
-        if (!ParseNumber(value, UINT32_MAX, &parsed) || parsed == 0)
-            Refuse("line %d: %s needs a nonzero error code, got \"%s\"", number, key.c_str(), value.c_str());
-        state.failures[key.substr(5)] = (DWORD)parsed;
-    } else {
-        Refuse("line %d: unknown key \"%s\"", number, key.c_str());
-    }
-}
-
 void LoadState()
 {
-    state.privilegeHeld = (geteuid() == 0);
-    FILE *file = fopen(statePath.c_str(), "r");
-    if (file == NULL) {
-        if (errno == ENOENT)
-            return;
-        Refuse("cannot read: %s", strerror(errno));
-    }
-    char buffer[512];
-    int number = 0;
-    while (fgets(buffer, sizeof(buffer), file) != NULL) {
-        number++;
-        std::string line(buffer);
-        while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-            line.pop_back();
-        if (!line.empty())
-            ApplyStateLine(line, number);
-    }
-    fclose(file);
+    FILE *file = fopen(statePath.c_str(), "rb");
+    if (file == NULL && errno != ENOENT)
+        Refuse(std::string("cannot read: ") + strerror(errno));
+    std::string error;
+    bool parsed = ReadSystemState(file, ProcessBits, geteuid() == 0, &state, &error);
+    if (file != NULL)
+        fclose(file);
+    if (!parsed)
+        Refuse(error);
 }
 
 void SaveState()
 {
-    std::string text = "min=" + std::to_string(state.minimum) + "\nmax=" + std::to_string(state.maximum) +
-                       "\nflags=" + std::to_string(state.flags) +
-                       "\nprivilege=" + (state.privilegeHeld ? "held" : "missing") + "\n";
-    if (state.consoleCodePage != 0)
-        text += "console=" + std::to_string(state.consoleCodePage) + "\n";
-    for (const auto &failure : state.failures)
-        text += "fail." + failure.first + "=" + std::to_string(failure.second) + "\n";
     std::string temporary = statePath + ".new";
     FILE *file = fopen(temporary.c_str(), "w");
-    if (file == NULL || fputs(text.c_str(), file) < 0 || fclose(file) != 0 ||
+    if (file == NULL || fputs(FormatSystemState(state).c_str(), file) < 0 || fclose(file) != 0 ||
         rename(temporary.c_str(), statePath.c_str()) != 0) {
         fprintf(stderr, "velmora-sim: cannot write %s: %s\n", statePath.c_str(), strerror(errno));
         _exit(ExitBadState);
@@ -237,22 +128,13 @@ bool ForcedFailure(const char *service)
     return true;
 }
 
-Token *FindToken(HANDLE handle)
-{
-    intptr_t index = (intptr_t)handle / 4 - 1;
-    if ((intptr_t)handle % 4 != 0 || index < 0 || index >= (intptr_t)(sizeof(tokens) / sizeof(tokens[0])) ||
-        !tokens[index].open)
-        return NULL;
-    return &tokens[index];
-}
-
 // Reads the state before the program's main runs.
 struct StartUp {
     StartUp()
     {
-        const char *state = getenv("VELMORA_SIM_STATE");
-        if (state != NULL && *state != '\0') {
-            statePath = state;
+        const char *path = getenv("VELMORA_SIM_STATE");
+        if (path != NULL && *path != '\0') {
+            statePath = path;
         } else {
             const char *directory = getenv("TMPDIR");
             statePath = std::string(directory != NULL && *directory != '\0' ? directory : "/tmp") +
@@ -272,13 +154,17 @@ BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMinimumFileCacheSize, PSIZE_T lpMax
     Log("GetSystemFileCacheSize");
     if (ForcedFailure("GetSystemFileCacheSize"))
         return FALSE;
-    if (state.minimum > (SIZE_T)-1 || state.maximum > (SIZE_T)-1) {
-        lastError = ERROR_ARITHMETIC_OVERFLOW;
+    uint64_t minimum = 0;
+    uint64_t maximum = 0;
+    DWORD flags = 0;
+    DWORD answer = GetCacheLimits(state.cache, ProcessBits, &minimum, &maximum, &flags);
+    if (answer != ERROR_SUCCESS) {
+        lastError = answer;
         return FALSE;
     }
-    *lpMinimumFileCacheSize = state.minimum;
-    *lpMaximumFileCacheSize = state.maximum;
-    *lpFlags = state.flags;
+    *lpMinimumFileCacheSize = (SIZE_T)minimum;
+    *lpMaximumFileCacheSize = (SIZE_T)maximum;
+    *lpFlags = flags;
     return TRUE;
 }
 
@@ -288,17 +174,12 @@ BOOL WINAPI SetSystemFileCacheSize(SIZE_T MinimumFileCacheSize, SIZE_T MaximumFi
         (unsigned long long)MaximumFileCacheSize, Flags);
     if (ForcedFailure("SetSystemFileCacheSize"))
         return FALSE;
-    if (!quotaPrivilegeEnabled) {
-        lastError = ERROR_PRIVILEGE_NOT_HELD;
+    DWORD answer = SetCacheLimits(&state.cache, MinimumFileCacheSize, MaximumFileCacheSize, Flags,
+                                  quotaPrivilegeEnabled, ProcessBits);
+    if (answer != ERROR_SUCCESS) {
+        lastError = answer;
         return FALSE;
     }
-    if (!CacheLimitsAccepted(MinimumFileCacheSize, MaximumFileCacheSize, Flags)) {
-        lastError = ERROR_INVALID_PARAMETER;
-        return FALSE;
-    }
-    state.minimum = MinimumFileCacheSize;
-    state.maximum = MaximumFileCacheSize;
-    state.flags = CacheFlagsAfter(state.flags, Flags);
     SaveState();
     return TRUE;
 }
@@ -309,25 +190,21 @@ HANDLE WINAPI GetCurrentProcess(void)
     return CurrentProcess;
 }
 
-BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle)
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE phToken)
 {
     Log("OpenProcessToken %u", DesiredAccess);
     if (ForcedFailure("OpenProcessToken"))
         return FALSE;
-    if (ProcessHandle != CurrentProcess) {
+    // One token is all this system has: a second open while it is held fails
+    // (a stand-in; Windows would give another handle).
+    if (ProcessHandle != CurrentProcess || tokenOpen) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    for (size_t index = 0; index < sizeof(tokens) / sizeof(tokens[0]); index++) {
-        if (!tokens[index].open) {
-            tokens[index].open = true;
-            tokens[index].access = DesiredAccess;
-            *TokenHandle = (HANDLE)(intptr_t)((index + 1) * 4);
-            return TRUE;
-        }
-    }
-    lastError = 8;
-    return FALSE;
+    tokenOpen = true;
+    tokenAccess = DesiredAccess;
+    *phToken = TokenHandle;
+    return TRUE;
 }
 
 BOOL WINAPI LookupPrivilegeValueW(LPCWSTR lpSystemName, LPCWSTR lpName, PLUID lpLuid)
@@ -343,19 +220,17 @@ BOOL WINAPI LookupPrivilegeValueW(LPCWSTR lpSystemName, LPCWSTR lpName, PLUID lp
     return TRUE;
 }
 
-BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
+BOOL WINAPI AdjustTokenPrivileges(HANDLE hToken, BOOL DisableAllPrivileges, PTOKEN_PRIVILEGES NewState,
                                   DWORD BufferLength, PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength)
 {
     Log("AdjustTokenPrivileges %d %u", DisableAllPrivileges, BufferLength);
     if (ForcedFailure("AdjustTokenPrivileges"))
         return FALSE;
-    Token *token = FindToken(TokenHandle);
-    if (token == NULL) {
+    if (hToken != TokenHandle || !tokenOpen) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    if ((token->access & TOKEN_ADJUST_PRIVILEGES) == 0 ||
-        (PreviousState != NULL && (token->access & TOKEN_QUERY) == 0)) {
+    if ((tokenAccess & TOKEN_ADJUST_PRIVILEGES) == 0 || (PreviousState != NULL && (tokenAccess & TOKEN_QUERY) == 0)) {
         lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
@@ -370,7 +245,10 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
         return FALSE;
     }
     const LUID_AND_ATTRIBUTES &entry = NewState->Privileges[0];
-    bool isQuota = entry.Luid.LowPart == QuotaPrivilegeLuid.LowPart && entry.Luid.HighPart == QuotaPrivilegeLuid.HighPart;
+    bool isQuota =
+        entry.Luid.LowPart == QuotaPrivilegeLuid.LowPart && entry.Luid.HighPart == QuotaPrivilegeLuid.HighPart;
+    // AdjustTokenPrivileges succeeds for a privilege the token does not hold,
+    // and says so in the last error alone.
     if (!isQuota || !state.privilegeHeld) {
         lastError = ERROR_NOT_ALL_ASSIGNED;
         return TRUE;
@@ -404,7 +282,7 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
         size_t length = wcslen(message.text);
         wchar_t *buffer = (wchar_t *)malloc((length + 1) * sizeof(wchar_t));
         if (buffer == NULL) {
-            lastError = 8;
+            lastError = ERROR_NOT_ENOUGH_MEMORY;
             return 0;
         }
         wcscpy(buffer, message.text);
@@ -429,23 +307,19 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem)
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     Log("CloseHandle");
-    Token *token = FindToken(hObject);
-    if (token == NULL) {
+    if (hObject != TokenHandle || !tokenOpen) {
         lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    token->open = false;
+    tokenOpen = false;
     return TRUE;
 }
 
 void WINAPI ExitProcess(UINT uExitCode)
 {
     // What the process still holds at its end, so that tests see leaks.
-    int tokensOpen = 0;
-    for (const Token &token : tokens)
-        tokensOpen += token.open ? 1 : 0;
-    if (tokensOpen != 0 || messageBuffersHeld != 0)
-        Log("Leaked %d %d", tokensOpen, messageBuffersHeld);
+    if (tokenOpen || messageBuffersHeld != 0)
+        Log("Leaked %d %d", tokenOpen ? 1 : 0, messageBuffersHeld);
     Log("ExitProcess %u", uExitCode);
     // As on Windows, the runtime's buffers are not flushed here.
     _exit((int)uExitCode);
@@ -463,8 +337,8 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar)
 {
     Log("WideCharToMultiByte %u", CodePage);
-    if (dwFlags != 0 || lpWideCharStr == NULL || cchWideChar < 0 || cbMultiByte < 0 ||
-        lpDefaultChar != NULL || lpUsedDefaultChar != NULL) {
+    if (dwFlags != 0 || lpWideCharStr == NULL || cchWideChar < 0 || cbMultiByte < 0 || lpDefaultChar != NULL ||
+        lpUsedDefaultChar != NULL) {
         lastError = ERROR_INVALID_PARAMETER;
         return 0;
     }
@@ -476,6 +350,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
     }
     // The simulated code page is ASCII; anything else becomes '?'.
     for (int index = 0; index < cchWideChar; index++)
-        lpMultiByteStr[index] = (lpWideCharStr[index] >= 0 && lpWideCharStr[index] < 0x80) ? (char)lpWideCharStr[index] : '?';
+        lpMultiByteStr[index] =
+            (lpWideCharStr[index] >= 0 && lpWideCharStr[index] < 0x80) ? (char)lpWideCharStr[index] : '?';
     return cchWideChar;
 }

@@ -35,6 +35,11 @@ ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::str
         command.push_back(g_tool.wine);
     command.push_back(exe.empty() ? g_tool.exe : exe);
     command.insert(command.end(), args.begin(), args.end());
+    return RunCommand(command, env);
+}
+
+ToolResult RunCommand(std::vector<std::string> command, const std::map<std::string, std::string> &env)
+{
     std::vector<char *> argv;
     for (std::string &arg : command)
         argv.push_back(&arg[0]);
@@ -120,6 +125,16 @@ std::string AsWritten(const std::string &text)
         written += c;
     }
     return written;
+}
+
+std::string StateValue(const std::string &state, const std::string &key)
+{
+    std::string line = "\n" + key + "=";
+    size_t start = ("\n" + state).find(line);
+    if (start == std::string::npos)
+        return "(none)";
+    start += line.size() - 1;
+    return state.substr(start, state.find('\n', start) - start);
 }
 
 std::vector<std::string> ReadLines(const std::string &path)

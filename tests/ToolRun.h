@@ -27,6 +27,9 @@ struct ToolUnderTest {
     // A folder with a copy of the program that imports CACHESIM.dll in place of
     // KERNEL32.dll, and that DLL (Wine only).
     std::string cacheSim;
+    // The same sources built for the simulated system at the same width, for
+    // comparing the two (Wine only).
+    std::string simExe;
 };
 
 extern ToolUnderTest g_tool;
@@ -42,9 +45,15 @@ std::string Describe(const std::vector<std::string> &args);
 ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::string, std::string> &env = {},
                    const std::string &exe = "");
 
+// Runs a command as it stands, without Wine.
+ToolResult RunCommand(std::vector<std::string> command, const std::map<std::string, std::string> &env = {});
+
 // The expected bytes as the build under test writes them: a text-mode Windows
 // runtime turns every "\n" into "\r\n".
 std::string AsWritten(const std::string &text);
+
+// The value of a key in a system's state file, "(none)" where it has none.
+std::string StateValue(const std::string &state, const std::string &key);
 
 std::vector<std::string> ReadLines(const std::string &path);
 std::string ReadFile(const std::string &path);

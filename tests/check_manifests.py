@@ -1,13 +1,16 @@
 #!/usr/bin/python3
 """Reads a release folder back: SHA256SUMS, the Scoop manifest and the winget
 manifest set each name both archives with their true SHA-256 and their download
-URL, and carry the version, the homepage and what installs.
+URL, carry the version, the release date and what installs, keep to the rules
+of winget's 1.6.0 schemas that can be checked here, and name no URL that does
+not start with the release's URL base or the homepage.
 
-Usage: check_manifests.py RELEASE_DIR VERSION URL_BASE HOMEPAGE
+Usage: check_manifests.py RELEASE_DIR VERSION URL_BASE HOMEPAGE RELEASE_DATE
 """
 import hashlib
 import json
 import os
+import re
 import sys
 
 import yaml
@@ -20,34 +23,98 @@ def expect(what, expected, got):
         failures.append(f"{what}: expected {expected!r}, got {got!r}")
 
 
+def strings(value):
+    """Every string inside a manifest, however deep."""
+    if isinstance(value, str):
+        yield value
+    elif isinstance(value, dict):
+        for item in value.values():
+            yield from strings(item)
+    elif isinstance(value, list):
+        for item in value:
+            yield from strings(item)
+
+
+# Rules of winget's 1.6.0 manifest schemas: (manifest, field, pattern or None, longest).
+WINGET_RULES = [
+    ("version", "PackageIdentifier", r"^[^\.\s\\/:\*\?\"<>\|\x01-\x1f]{1,32}(\.[^\.\s\\/:\*\?\"<>\|\x01-\x1f]{1,32}){1,7}$", 128),
+    ("version", "PackageVersion", r"^[^\\/:\*\?\"<>\|\x01-\x1f]+$", 128),
+    ("version", "DefaultLocale", r"^([a-zA-Z]{2,3}|[iI]-[a-zA-Z]+|[xX]-[a-zA-Z]{1,8})(-[a-zA-Z]{1,8})*$", 20),
+    ("defaultLocale", "Publisher", None, 256),
+    ("defaultLocale", "PublisherUrl", r"^([Hh][Tt][Tt][Pp][Ss]?)://.+$", 2048),
+    ("defaultLocale", "PackageName", None, 256),
+    ("defaultLocale", "PackageUrl", r"^([Hh][Tt][Tt][Pp][Ss]?)://.+$", 2048),
+    ("defaultLocale", "License", None, 512),
+    ("defaultLocale", "LicenseUrl", r"^([Hh][Tt][Tt][Pp][Ss]?)://.+$", 2048),
+    ("defaultLocale", "Copyright", None, 512),
+    ("defaultLocale", "ShortDescription", None, 256),
+    ("defaultLocale", "Description", None, 10000),
+    ("defaultLocale", "Moniker", r"^\S+$", 40),
+    ("defaultLocale", "ReleaseNotes", None, 10000),
+    ("defaultLocale", "ReleaseNotesUrl", r"^([Hh][Tt][Tt][Pp][Ss]?)://.+$", 2048),
+    ("installer", "MinimumOSVersion", r"^(0|[1-9][0-9]{0,3}|[1-5][0-9]{4}|6[0-4][0-9]{3}|65[0-4][0-9]{2}|655[0-2][0-9]|6553[0-5])(\.(0|[1-9][0-9]{0,3}|[1-5][0-9]{4}|6[0-4][0-9]{3}|65[0-4][0-9]{2}|655[0-2][0-9]|6553[0-5])){0,3}$", None),
+    ("installer", "ReleaseDate", r"^\d{4}-\d{2}-\d{2}$", None),
+]
+WINGET_REQUIRED = {
+    "version": ["PackageIdentifier", "PackageVersion", "DefaultLocale", "ManifestType", "ManifestVersion"],
+    "defaultLocale": ["PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher", "PackageName", "License",
+                      "ShortDescription", "ManifestType", "ManifestVersion"],
+    "installer": ["PackageIdentifier", "PackageVersion", "Installers", "ManifestType", "ManifestVersion"],
+}
+
+
 def main():
-    if len(sys.argv) != 5:
+    if len(sys.argv) != 6:
         sys.exit(__doc__)
-    folder, version, url_base, homepage = sys.argv[1:]
+    folder, version, url_base, homepage, release_date = sys.argv[1:]
     archives = {arch: f"Velmora-{version}-{arch}.zip" for arch in ("win32", "win64")}
     sums = {}
     for arch, name in archives.items():
         with open(os.path.join(folder, name), "rb") as f:
             sums[arch] = hashlib.sha256(f.read()).hexdigest()
     urls = {arch: f"{url_base}/{name}" for arch, name in archives.items()}
+    template = url_base.replace(version, "$version")
 
     expect("files in the release folder",
-           sorted([*archives.values(), "SHA256SUMS", "scoop", "winget"]), sorted(os.listdir(folder)))
+           sorted([*archives.values(), "SHA256SUMS", "LICENSE", "CHANGELOG.md", "RELEASE-NOTES.md", "scoop",
+                   "winget"]),
+           sorted(os.listdir(folder)))
     with open(os.path.join(folder, "SHA256SUMS")) as f:
         expect("SHA256SUMS", "".join(f"{sums[a]}  {archives[a]}\n" for a in ("win32", "win64")), f.read())
+    with open(os.path.join(folder, "CHANGELOG.md")) as f:
+        changelog = f.read()
+    with open(os.path.join(folder, "RELEASE-NOTES.md")) as f:
+        notes = f.read()
+    entry = re.search(r"^## \[" + re.escape(version) + r"\][^\n]*\n(.*?)(?=^## |\Z)", changelog, re.S | re.M)
+    expect("RELEASE-NOTES.md: the version's entry of CHANGELOG.md", entry and entry.group(1).strip() + "\n", notes)
 
     with open(os.path.join(folder, "scoop", "velmora.json")) as f:
         scoop = json.load(f)
     expect("scoop version", version, scoop.get("version"))
     expect("scoop homepage", homepage, scoop.get("homepage"))
-    expect("scoop license", "MIT", scoop.get("license"))
+    expect("scoop license", {"identifier": "MIT", "url": f"{url_base}/LICENSE"}, scoop.get("license"))
     expect("scoop bin", "Velmora.exe", scoop.get("bin"))
     if not scoop.get("description"):
         failures.append("scoop description: expected a description, got none")
+    notes_text = " ".join(scoop.get("notes", []))
+    for needed in ("elevated", "SYSTEM", "restart", "-G"):
+        if needed not in notes_text:
+            failures.append(f"scoop notes: expected them to speak of {needed!r}, got {notes_text!r}")
     expect("scoop architecture",
            {"32bit": {"url": urls["win32"], "hash": sums["win32"]},
             "64bit": {"url": urls["win64"], "hash": sums["win64"]}},
            scoop.get("architecture"))
+    expect("scoop checkver", {"url": f"{homepage}/releases/latest", "regex": r"/releases/tag/v([\d.]+)"},
+           scoop.get("checkver"))
+    expect("scoop autoupdate",
+           {"architecture": {"64bit": {"url": f"{template}/Velmora-$version-win64.zip"},
+                             "32bit": {"url": f"{template}/Velmora-$version-win32.zip"}},
+            "hash": {"url": "$baseurl/SHA256SUMS"}},
+           scoop.get("autoupdate"))
+    # What autoupdate would make of this very version is this release.
+    for arch, bits in (("win32", "32bit"), ("win64", "64bit")):
+        made = scoop["autoupdate"]["architecture"][bits]["url"].replace("$version", version)
+        expect(f"scoop autoupdate {bits} for {version}", urls[arch], made)
 
     manifests = {}
     for kind, name in (("version", "Velmora.Velmora.yaml"),
@@ -61,15 +128,36 @@ def main():
         # PyYAML reads 1.6.0 as text, and a version like 1.0 as a number: both must be text.
         expect(f"winget {name} PackageVersion", version, manifest.get("PackageVersion"))
         expect(f"winget {name} ManifestVersion", "1.6.0", manifest.get("ManifestVersion"))
+        for field in WINGET_REQUIRED[kind]:
+            if field not in manifest:
+                failures.append(f"winget {name}: the required {field} is missing")
+    for kind, field, pattern, longest in WINGET_RULES:
+        value = manifests[kind].get(field)
+        if value is None:
+            failures.append(f"winget {kind} {field}: expected a value, got none")
+            continue
+        value = str(value)
+        if pattern and not re.match(pattern, value):
+            failures.append(f"winget {kind} {field}: {value!r} does not match the schema's pattern")
+        if longest and len(value) > longest:
+            failures.append(f"winget {kind} {field}: {len(value)} characters, the schema allows {longest}")
     expect("winget DefaultLocale", "en-US", manifests["version"].get("DefaultLocale"))
     locale = manifests["defaultLocale"]
     expect("winget PackageLocale", "en-US", locale.get("PackageLocale"))
     expect("winget PackageUrl", homepage, locale.get("PackageUrl"))
+    expect("winget PublisherUrl", homepage, locale.get("PublisherUrl"))
     expect("winget License", "MIT", locale.get("License"))
-    for key in ("Publisher", "PackageName", "ShortDescription"):
-        if not locale.get(key):
-            failures.append(f"winget {key}: expected a value, got none")
+    expect("winget LicenseUrl", f"{url_base}/LICENSE", locale.get("LicenseUrl"))
+    expect("winget ReleaseNotesUrl", f"{url_base}/CHANGELOG.md", locale.get("ReleaseNotesUrl"))
+    expect("winget ReleaseNotes", notes.strip(), locale.get("ReleaseNotes"))
+    with open(os.path.join(folder, "LICENSE")) as f:
+        copyright_line = next(line.strip() for line in f if line.startswith("Copyright "))
+    expect("winget Copyright", copyright_line, locale.get("Copyright"))
+    for tag in locale.get("Tags", []):
+        if not re.match(r"^\S+$", tag) or len(tag) > 40:
+            failures.append(f"winget Tags: {tag!r} breaks the schema's rule for a tag")
     installer = manifests["installer"]
+    expect("winget ReleaseDate", release_date, str(installer.get("ReleaseDate")))
     expect("winget InstallerType", "zip", installer.get("InstallerType"))
     expect("winget NestedInstallerType", "portable", installer.get("NestedInstallerType"))
     expect("winget NestedInstallerFiles",
@@ -79,6 +167,14 @@ def main():
            [{"Architecture": "x86", "InstallerUrl": urls["win32"], "InstallerSha256": sums["win32"].upper()},
             {"Architecture": "x64", "InstallerUrl": urls["win64"], "InstallerSha256": sums["win64"].upper()}],
            installer.get("Installers"))
+
+    # No URL that points anywhere but the release's own places.
+    for where, manifest in [("scoop", scoop), *(("winget " + k, m) for k, m in manifests.items())]:
+        for text in strings(manifest):
+            for url in re.findall(r"[a-z]+://[^\s\"']+", text):
+                if not (url.startswith(url_base + "/") or url.startswith(template + "/") or url == homepage
+                        or url.startswith(homepage + "/")):
+                    failures.append(f"{where}: the URL {url} starts with neither {url_base} nor {homepage}")
 
     for failure in failures:
         print(f"{folder}: {failure}")

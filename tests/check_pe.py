@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Reads the built Velmora.exe back: a console program for its architecture (PE32
-for Intel 80386, or PE32+ for AMD64) that imports only system DLLs and carries
+for Intel 80386, or PE32+ for AMD64) for Windows 6.0 and later, with the
+security marks each build carries, that imports only system DLLs and carries
 exactly one manifest, asInvoker and without uiAccess, and version information
 that matches the project version.
 
@@ -18,6 +19,18 @@ FORMATS = {
     "win32": (0x10B, 0x14C, "PE32", "Intel 80386"),
     "win64": (0x20B, 0x8664, "PE32+", "AMD64"),
 }
+
+
+# The marks in the optional header's DllCharacteristics: what each build carries
+# (win32, win64).
+MARKS = [
+    ("DYNAMIC_BASE (ASLR)", 0x0040, True, True),
+    ("HIGH_ENTROPY_VA (64-bit ASLR)", 0x0020, False, True),
+    ("NX_COMPAT (DEP)", 0x0100, True, True),
+    ("NO_SEH (no exception handlers to hijack)", 0x0400, True, False),
+    ("TERMINAL_SERVER_AWARE", 0x8000, True, True),
+    ("GUARD_CF (Control Flow Guard; MinGW-w64's GCC 12 makes none)", 0x4000, False, False),
+]
 
 
 def expect(what, expected, got):
@@ -50,6 +63,13 @@ def main():
     expect(f"machine ({machine_name})", machine, pe.FILE_HEADER.Machine)
     expect("subsystem (console)", 3, pe.OPTIONAL_HEADER.Subsystem)
     expect("link time stamp", 0, pe.FILE_HEADER.TimeDateStamp)
+    expect("subsystem version (Windows Vista / Server 2008)", (6, 0),
+           (pe.OPTIONAL_HEADER.MajorSubsystemVersion, pe.OPTIONAL_HEADER.MinorSubsystemVersion))
+    # ASLR needs the relocations to move the image.
+    expect("relocations kept (RELOCS_STRIPPED clear)", 0, pe.FILE_HEADER.Characteristics & 0x0001)
+    column = 0 if sys.argv[3] == "win32" else 1
+    for name, bit, *carried in MARKS:
+        expect(f"DllCharacteristics {name}", carried[column], bool(pe.OPTIONAL_HEADER.DllCharacteristics & bit))
 
     imports = sorted(entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT)
     expect("imported DLLs", ["advapi32.dll", "kernel32.dll", "msvcrt.dll"], imports)

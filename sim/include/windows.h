@@ -7,12 +7,10 @@
 #include <stdint.h>
 
 #define WINAPI
-#define CONST const
 #define TRUE 1
 #define FALSE 0
 
 typedef int BOOL;
-typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
@@ -31,7 +29,6 @@ typedef SIZE_T *PSIZE_T;
 typedef DWORD *PDWORD;
 typedef HANDLE *PHANDLE;
 typedef BOOL *LPBOOL;
-typedef void *LPVOID;
 typedef const void *LPCVOID;
 typedef CHAR *LPSTR;
 typedef const CHAR *LPCSTR;
@@ -58,14 +55,15 @@ typedef struct _TOKEN_PRIVILEGES {
 #define ERROR_SUCCESS 0L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_PARAMETER 87L
-#define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_ARITHMETIC_OVERFLOW 534L
 #define ERROR_NOT_ALL_ASSIGNED 1300L
 #define ERROR_NO_SUCH_PRIVILEGE 1313L
-#define ERROR_PRIVILEGE_NOT_HELD 1314L
+#define ERROR_NO_SYSTEM_RESOURCES 1450L
 
 #define TOKEN_ADJUST_PRIVILEGES 0x0020
 #define TOKEN_QUERY 0x0008
@@ -84,7 +82,6 @@ typedef struct _TOKEN_PRIVILEGES {
 #define SUBLANG_DEFAULT 0x01
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
-#define CP_ACP 0
 #define CP_OEMCP 1
 
 BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMinimumFileCacheSize, PSIZE_T lpMaximumFileCacheSize,

@@ -1,17 +1,18 @@
 // CACHESIM.dll: the system file cache limits for a copy of Velmora.exe run under
 // Wine, which has none of its own. The copy imports this DLL in place of
 // KERNEL32.dll; GetSystemFileCacheSize and SetSystemFileCacheSize are served
-// here, every other KERNEL32 function it imports is forwarded to kernel32.
+// here by the cache model that the simulated system uses too, every other
+// KERNEL32 function it imports is forwarded to kernel32.
 //
-// The limits live in cachesim.state, beside the DLL, one key=value a line:
-//   min=BYTES max=BYTES flags=BITS       as a 64-bit system holds them
-// (a missing file fails both calls with 2, one that does not parse with 13).
-// Every call is appended to cachesim.log beside it, with what it received:
-//   "GetSystemFileCacheSize" or "SetSystemFileCacheSize MIN MAX FLAGS".
-// As on 64-bit Windows, a 32-bit caller gets 534 from GetSystemFileCacheSize
-// when a limit does not fit its 32-bit SIZE_T, and SetSystemFileCacheSize
-// fails with 1314 unless SeIncreaseQuotaPrivilege is enabled in the caller's
-// token.
+// The system lives in cachesim.state beside the DLL, in the simulated system's
+// format (a missing file is an untouched system: x86 for the 32-bit DLL, x64 for
+// the 64-bit one). Of its keys, the cache's own and fail.GetSystemFileCacheSize
+// and fail.SetSystemFileCacheSize count here; the token and the console are
+// Wine's. A state file that does not parse ends the process with exit code 2
+// and one line on standard error, at the first cache call.
+//
+// When cachesim.log exists beside the DLL, every call is appended to it with what
+// it received: "GetSystemFileCacheSize" or "SetSystemFileCacheSize MIN MAX FLAGS".
 
 // This DLL defines two of kernel32's functions: they are not imported here.
 #define _KERNEL32_
@@ -21,15 +22,14 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "CacheRules.h"
+#include <string>
+
+#include "CacheModel.h"
 
 namespace {
 
-struct CacheState {
-    unsigned long long minimum;
-    unsigned long long maximum;
-    DWORD flags;
-};
+const int ExitBadState = 2;
+const int ProcessBits = (int)sizeof(SIZE_T) * 8;
 
 HMODULE self;
 
@@ -54,71 +54,75 @@ FILE *OpenBeside(const wchar_t *name, const wchar_t *mode)
     return _wfopen(path, mode);
 }
 
-// Reads the limits; on failure, sets the last error and returns false.
-bool LoadState(CacheState *state)
+// Reads the system; a state file that does not parse ends the process.
+SystemState LoadState()
 {
     FILE *file = OpenBeside(L"cachesim.state", L"rb");
-    if (file == NULL) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return false;
+    SystemState state;
+    std::string error;
+    bool parsed = ReadSystemState(file, ProcessBits, true, &state, &error);
+    if (file != NULL)
+        fclose(file);
+    if (!parsed) {
+        fprintf(stderr, "cachesim: cachesim.state: %s\n", error.c_str());
+        fflush(stderr);
+        ExitProcess(ExitBadState);
     }
-    *state = CacheState{1048576, 1073741824, 0};
-    char line[128];
-    bool ok = true;
-    while (ok && fgets(line, sizeof(line), file) != NULL) {
-        char *value = strchr(line, '=');
-        if (value == NULL) {
-            ok = line[strspn(line, "\r\n")] == '\0';
-            continue;
-        }
-        *value++ = '\0';
-        char *end = NULL;
-        unsigned long long number = _strtoui64(value, &end, 10);
-        ok = end != value && end[strspn(end, "\r\n")] == '\0';
-        if (strcmp(line, "min") == 0)
-            state->minimum = number;
-        else if (strcmp(line, "max") == 0)
-            state->maximum = number;
-        else if (strcmp(line, "flags") == 0)
-            state->flags = (DWORD)number;
-        else
-            ok = false;
-    }
-    fclose(file);
-    if (!ok)
-        SetLastError(ERROR_INVALID_DATA);
-    return ok;
+    return state;
 }
 
-bool SaveState(const CacheState &state)
+bool SaveState(const SystemState &state)
 {
     FILE *file = OpenBeside(L"cachesim.state", L"wb");
     if (file == NULL)
         return false;
-    fprintf(file, "min=%llu\nmax=%llu\nflags=%lu\n", state.minimum, state.maximum, (unsigned long)state.flags);
-    return fclose(file) == 0;
+    bool written = fputs(FormatSystemState(state).c_str(), file) >= 0;
+    return fclose(file) == 0 && written;
 }
 
 void Log(const char *line)
 {
-    FILE *file = OpenBeside(L"cachesim.log", L"ab");
+    FILE *file = OpenBeside(L"cachesim.log", L"r+b");
     if (file == NULL)
         return;
+    fseek(file, 0, SEEK_END);
     fprintf(file, "%s\n", line);
     fclose(file);
 }
 
+// Makes the call fail when the state file asks for it.
+bool ForcedFailure(const SystemState &state, const char *service)
+{
+    auto failure = state.failures.find(service);
+    if (failure == state.failures.end())
+        return false;
+    SetLastError(failure->second);
+    return true;
+}
+
+// Whether SeIncreaseQuotaPrivilege is enabled in the caller's token. ADVAPI32 is
+// the caller's import, already loaded: this DLL does not import it, so that a
+// program that imports this DLL loads nothing more than it would otherwise.
 bool QuotaPrivilegeEnabled()
 {
+    HMODULE advapi32 = GetModuleHandleW(L"advapi32.dll");
+    if (advapi32 == NULL)
+        return false;
+    typedef BOOL(WINAPI * OpenTokenCall)(HANDLE, DWORD, PHANDLE);
+    typedef BOOL(WINAPI * LookupCall)(LPCWSTR, LPCWSTR, PLUID);
+    typedef BOOL(WINAPI * CheckCall)(HANDLE, PPRIVILEGE_SET, LPBOOL);
+    auto openToken = (OpenTokenCall)(void *)GetProcAddress(advapi32, "OpenProcessToken");
+    auto lookup = (LookupCall)(void *)GetProcAddress(advapi32, "LookupPrivilegeValueW");
+    auto check = (CheckCall)(void *)GetProcAddress(advapi32, "PrivilegeCheck");
     HANDLE token = NULL;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    if (openToken == NULL || lookup == NULL || check == NULL || !openToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return false;
     PRIVILEGE_SET required = {};
     required.PrivilegeCount = 1;
     required.Control = PRIVILEGE_SET_ALL_NECESSARY;
     BOOL enabled = FALSE;
-    BOOL ok = LookupPrivilegeValueW(NULL, L"SeIncreaseQuotaPrivilege", &required.Privilege[0].Luid) &&
-              PrivilegeCheck(token, &required, &enabled);
+    BOOL ok = lookup(NULL, L"SeIncreaseQuotaPrivilege", &required.Privilege[0].Luid) &&
+              check(token, &required, &enabled);
     CloseHandle(token);
     return ok && enabled;
 }
@@ -129,16 +133,20 @@ extern "C" __declspec(dllexport) BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMi
                                                                     PSIZE_T lpMaximumFileCacheSize, PDWORD lpFlags)
 {
     Log("GetSystemFileCacheSize");
-    CacheState state;
-    if (!LoadState(&state))
+    SystemState state = LoadState();
+    if (ForcedFailure(state, "GetSystemFileCacheSize"))
         return FALSE;
-    if (state.minimum > (SIZE_T)-1 || state.maximum > (SIZE_T)-1) {
-        SetLastError(ERROR_ARITHMETIC_OVERFLOW);
+    uint64_t minimum = 0;
+    uint64_t maximum = 0;
+    DWORD flags = 0;
+    DWORD answer = GetCacheLimits(state.cache, ProcessBits, &minimum, &maximum, &flags);
+    if (answer != ERROR_SUCCESS) {
+        SetLastError(answer);
         return FALSE;
     }
-    *lpMinimumFileCacheSize = (SIZE_T)state.minimum;
-    *lpMaximumFileCacheSize = (SIZE_T)state.maximum;
-    *lpFlags = state.flags;
+    *lpMinimumFileCacheSize = (SIZE_T)minimum;
+    *lpMaximumFileCacheSize = (SIZE_T)maximum;
+    *lpFlags = flags;
     return TRUE;
 }
 
@@ -149,20 +157,15 @@ extern "C" __declspec(dllexport) BOOL WINAPI SetSystemFileCacheSize(SIZE_T Minim
     snprintf(line, sizeof(line), "SetSystemFileCacheSize %llu %llu %lu", (unsigned long long)MinimumFileCacheSize,
              (unsigned long long)MaximumFileCacheSize, (unsigned long)Flags);
     Log(line);
-    CacheState state;
-    if (!LoadState(&state))
+    SystemState state = LoadState();
+    if (ForcedFailure(state, "SetSystemFileCacheSize"))
         return FALSE;
-    if (!QuotaPrivilegeEnabled()) {
-        SetLastError(ERROR_PRIVILEGE_NOT_HELD);
-        return FALSE;
-    }
-    if (!CacheLimitsAccepted(MinimumFileCacheSize, MaximumFileCacheSize, Flags)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
+    DWORD answer = SetCacheLimits(&state.cache, MinimumFileCacheSize, MaximumFileCacheSize, Flags,
+                                  QuotaPrivilegeEnabled(), ProcessBits);
+    if (answer != ERROR_SUCCESS) {
+        SetLastError(answer);
         return FALSE;
     }
-    state.minimum = MinimumFileCacheSize;
-    state.maximum = MaximumFileCacheSize;
-    state.flags = CacheFlagsAfter(state.flags, Flags);
     if (!SaveState(state)) {
         SetLastError(ERROR_WRITE_FAULT);
         return FALSE;

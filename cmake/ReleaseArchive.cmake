@@ -1,0 +1,17 @@
+# The release archive of a Windows build: Velmora-<version>-win32.zip or
+# -win64.zip with the program, its README and its licence, nothing else. Every
+# entry carries one time, SOURCE_DATE_EPOCH (by default the time of the commit
+# checked out), so that the same commit packs to the same bytes.
+
+install(TARGETS Velmora RUNTIME DESTINATION .)
+install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION .)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Velmora)
+set(CPACK_PACKAGE_VENDOR "The Velmora developers")
+set(CPACK_PACKAGE_FILE_NAME "Velmora-${PROJECT_VERSION}-${VELMORA_WINDOWS_ARCH}")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
+set(CPACK_VELMORA_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
+set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
+include(CPack)

@@ -1,0 +1,25 @@
+#!/bin/sh
+# Builds Velmora.exe as a release has it, the one way the release script, the
+# release check and their test all build it: the win32 or win64 preset
+# configured afresh in BUILD_DIR, without tests, and the program built there
+# (BUILD_DIR/Velmora.exe, ready for cpack). What the build prints goes to
+# BUILD_DIR.log, and to standard error when it fails.
+#
+# Usage: sh scripts/build-release.sh win32|win64 BUILD_DIR
+set -eu
+
+case ${1:-}:${2:-} in
+win32:?* | win64:?*) ;;
+*) sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+esac
+root=$(cd "$(dirname "$0")/.." && pwd)
+arch=$1 build=$2
+log="$build.log"
+{
+    cmake --preset "$arch" -S "$root" -B "$build" -DVELMORA_BUILD_TESTS=OFF &&
+        cmake --build "$build" --target Velmora
+} >"$log" 2>&1 || {
+    cat "$log" >&2
+    echo "build-release.sh: building $arch failed" >&2
+    exit 1
+}

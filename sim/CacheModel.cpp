@@ -1,0 +1,314 @@
+// The system file cache limits as the Windows kernel keeps them. Each rule names
+// the routine that applies it on Windows, from the Windows Research Kernel
+// (ex/sysinfo.c: NtSetSystemInformation and NtQuerySystemInformation for
+// SystemFileCacheInformationEx; mm/wslist.c: MmAdjustWorkingSetSizeEx and
+// MmQuerySystemCacheWorkingSetInformation) and Microsoft Learn's pages on
+// GetSystemFileCacheSize and SetSystemFileCacheSize. A rule that no published
+// source gives is marked as a stand-in.
+
+#include "CacheModel.h"
+
+#include <vector>
+
+namespace {
+
+const DWORD HardLimitBits = FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MIN_HARD_ENABLE;
+const DWORD KnownFlagBits = FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MAX_HARD_DISABLE | FILE_CACHE_MIN_HARD_ENABLE |
+                            FILE_CACHE_MIN_HARD_DISABLE;
+
+// MmAdjustWorkingSetSizeEx: MmMinimumWorkingSetSize, the smallest minimum.
+const uint64_t SmallestMinimumPages = 20;
+// MmAdjustWorkingSetSizeEx: MM_FLUID_WORKING_SET, how far a hard minimum must
+// stay below the maximum.
+const uint64_t FluidPages = 8;
+// MmAdjustWorkingSetSizeEx: the smallest maximum that may be hard, 16 MiB.
+const uint64_t SmallestHardMaximumPages = 4096;
+
+// What an untouched system holds. x64: what current 64-bit Windows reports
+// (1 MiB, 16 TiB, no hard limit) and takes at the most. x86: a stand-in for a
+// 32-bit system, whose published defaults vary with its memory: 1 MiB, 1 GiB,
+// and the largest page-aligned 32-bit number.
+CacheLimits Untouched(SystemKind system)
+{
+    CacheLimits cache;
+    cache.system = system;
+    cache.minimumPages = 1048576 / CachePageBytes;
+    cache.hardLimits = 0;
+    if (system == SystemKind::X64) {
+        cache.maximumPages = 17592186044416ull / CachePageBytes;
+        cache.largestPages = 140737488289792ull / CachePageBytes;
+        cache.availablePages = 8589934592ull / CachePageBytes; // stand-in: 8 GiB to spare
+    } else {
+        cache.maximumPages = 1073741824 / CachePageBytes;
+        cache.largestPages = 4294963200ull / CachePageBytes;
+        cache.availablePages = 1073741824 / CachePageBytes; // stand-in: 1 GiB to spare
+    }
+    return cache;
+}
+
+// The largest byte count a limit can have on the system: what its ULONG_PTR holds.
+uint64_t TopBytes(SystemKind system)
+{
+    uint64_t top = system == SystemKind::X64 ? UINT64_MAX : UINT32_MAX;
+    return top / CachePageBytes * CachePageBytes;
+}
+
+// The services the simulated system offers that a state file may make fail.
+const char *const FailableServices[] = {
+    "GetSystemFileCacheSize", "SetSystemFileCacheSize", "OpenProcessToken",
+    "LookupPrivilegeValueW",  "AdjustTokenPrivileges",  "FormatMessageW",
+};
+
+// A decimal number from 0 to limit, digits only.
+bool ParseNumber(const std::string &text, uint64_t limit, uint64_t *value)
+{
+    if (text.empty() || text.size() > 20)
+        return false;
+    uint64_t number = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+        uint64_t digit = (uint64_t)(c - '0');
+        if (number > (UINT64_MAX - digit) / 10)
+            return false;
+        number = number * 10 + digit;
+    }
+    if (number > limit)
+        return false;
+    *value = number;
+    return true;
+}
+
+std::string Describe(const char *format, const std::string &key, const std::string &value, uint64_t limit = 0)
+{
+    char text[256];
+    snprintf(text, sizeof(text), format, key.c_str(), (unsigned long long)limit);
+    return std::string(text) + ", got \"" + value + "\"";
+}
+
+bool IsFailableService(const std::string &name)
+{
+    for (const char *service : FailableServices)
+        if (name == service)
+            return true;
+    return false;
+}
+
+// Applies one key other than system; false, with the reason, for a bad one.
+bool ApplyKey(const std::string &key, const std::string &value, SystemState *state, std::string *error)
+{
+    CacheLimits &cache = state->cache;
+    uint64_t top = TopBytes(cache.system);
+    uint64_t number = 0;
+    if (key == "min" || key == "max" || key == "largest" || key == "available") {
+        if (!ParseNumber(value, top, &number) || number % CachePageBytes != 0 ||
+            (key == "largest" && number == 0)) {
+            *error = Describe("%s needs bytes in whole pages of 4096, up to %llu", key, value, top);
+            return false;
+        }
+        uint64_t pages = number / CachePageBytes;
+        if (key == "min")
+            cache.minimumPages = pages;
+        else if (key == "max")
+            cache.maximumPages = pages;
+        else if (key == "largest")
+            cache.largestPages = pages;
+        else
+            cache.availablePages = pages;
+    } else if (key == "flags") {
+        if (!ParseNumber(value, HardLimitBits, &number) || (number & ~(uint64_t)HardLimitBits) != 0) {
+            *error = Describe("%s holds only the bits 1 and 4", key, value);
+            return false;
+        }
+        cache.hardLimits = (DWORD)number;
+    } else if (key == "privilege") {
+        if (value != "held" && value != "missing") {
+            *error = Describe("%s is held or missing", key, value);
+            return false;
+        }
+        state->privilegeHeld = value == "held";
+    } else if (key == "console") {
+        if (!ParseNumber(value, 65535, &number)) {
+            *error = Describe("%s needs a code page, or 0", key, value);
+            return false;
+        }
+        state->consoleCodePage = (UINT)number;
+    } else if (key.compare(0, 5, "fail.") == 0 && IsFailableService(key.substr(5))) {
+        if (!ParseNumber(value, UINT32_MAX, &number) || number == 0) {
+            *error = Describe("%s needs a nonzero error code", key, value);
+            return false;
+        }
+        state->failures[key.substr(5)] = (DWORD)number;
+    } else {
+        *error = "unknown key \"" + key + "\"";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+DWORD SetCacheLimits(CacheLimits *cache, uint64_t minimumBytes, uint64_t maximumBytes, DWORD flags,
+                     bool privilegeEnabled, int callerBits)
+{
+    // NtSetSystemInformation (SystemFileCacheInformationEx): unknown flag bits, or
+    // one limit switched both on and off, are refused before anything else.
+    if ((flags & ~KnownFlagBits) != 0 ||
+        (flags & (FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MAX_HARD_DISABLE)) ==
+            (FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MAX_HARD_DISABLE) ||
+        (flags & (FILE_CACHE_MIN_HARD_ENABLE | FILE_CACHE_MIN_HARD_DISABLE)) ==
+            (FILE_CACHE_MIN_HARD_ENABLE | FILE_CACHE_MIN_HARD_DISABLE))
+        return ERROR_INVALID_PARAMETER;
+    // NtSetSystemInformation: SeSinglePrivilegeCheck(SeIncreaseQuotaPrivilege)
+    // fails with STATUS_ACCESS_DENIED.
+    if (!privilegeEnabled)
+        return ERROR_ACCESS_DENIED;
+    // MmAdjustWorkingSetSizeEx: both sizes (SIZE_T)-1 empty the cache's working
+    // set and change nothing else. How WOW64 widens a 32-bit caller's -1 is not
+    // published: taken as -1 (stand-in).
+    uint64_t minusOne = callerBits == 64 ? UINT64_MAX : UINT32_MAX;
+    if (minimumBytes == minusOne && maximumBytes == minusOne)
+        return ERROR_SUCCESS;
+    // MmAdjustWorkingSetSizeEx: bytes become pages, rounded down; a size of 0
+    // keeps that limit's current value.
+    uint64_t minimum = minimumBytes == 0 ? cache->minimumPages : minimumBytes / CachePageBytes;
+    uint64_t maximum = maximumBytes == 0 ? cache->maximumPages : maximumBytes / CachePageBytes;
+    // MmAdjustWorkingSetSizeEx: STATUS_BAD_WORKING_SET_LIMIT.
+    if (minimum > maximum)
+        return ERROR_INVALID_PARAMETER;
+    // MmAdjustWorkingSetSizeEx: a limit above MmMaximumWorkingSetSize is lowered
+    // to it, a minimum below MmMinimumWorkingSetSize raised to it; the status,
+    // STATUS_WORKING_SET_LIMIT_RANGE, counts as success.
+    if (maximum > cache->largestPages)
+        maximum = cache->largestPages;
+    if (minimum > cache->largestPages)
+        minimum = cache->largestPages;
+    if (minimum < SmallestMinimumPages)
+        minimum = SmallestMinimumPages;
+    // MmAdjustWorkingSetSizeEx: the hard limits in force after the call.
+    DWORD hardLimits = cache->hardLimits;
+    if (flags & FILE_CACHE_MAX_HARD_ENABLE)
+        hardLimits |= FILE_CACHE_MAX_HARD_ENABLE;
+    if (flags & FILE_CACHE_MAX_HARD_DISABLE)
+        hardLimits &= ~(DWORD)FILE_CACHE_MAX_HARD_ENABLE;
+    if (flags & FILE_CACHE_MIN_HARD_ENABLE)
+        hardLimits |= FILE_CACHE_MIN_HARD_ENABLE;
+    if (flags & FILE_CACHE_MIN_HARD_DISABLE)
+        hardLimits &= ~(DWORD)FILE_CACHE_MIN_HARD_ENABLE;
+    if (hardLimits != 0) {
+        // MmAdjustWorkingSetSizeEx: a hard limit needs the minimum MM_FLUID_WORKING_SET
+        // pages below the maximum (STATUS_BAD_WORKING_SET_LIMIT).
+        if (minimum + FluidPages >= maximum)
+            return ERROR_INVALID_PARAMETER;
+        // MmAdjustWorkingSetSizeEx: with a hard limit, no maximum below 16 MiB.
+        if (maximum < SmallestHardMaximumPages)
+            return ERROR_INVALID_PARAMETER;
+    }
+    // MmAdjustWorkingSetSizeEx: a raised minimum is charged to the resident
+    // available pages; more than the system can spare is STATUS_INSUFFICIENT_RESOURCES.
+    if (minimum > cache->minimumPages && minimum - cache->minimumPages > cache->availablePages)
+        return ERROR_NO_SYSTEM_RESOURCES;
+    cache->availablePages = cache->availablePages + cache->minimumPages - minimum;
+    cache->minimumPages = minimum;
+    cache->maximumPages = maximum;
+    cache->hardLimits = hardLimits;
+    return ERROR_SUCCESS;
+}
+
+DWORD GetCacheLimits(const CacheLimits &cache, int callerBits, uint64_t *minimumBytes, uint64_t *maximumBytes,
+                     DWORD *flags)
+{
+    // MmQuerySystemCacheWorkingSetInformation: the limits in bytes, and of the
+    // flags only the hard-limit bits.
+    uint64_t minimum = cache.minimumPages * CachePageBytes;
+    uint64_t maximum = cache.maximumPages * CachePageBytes;
+    // GetSystemFileCacheSize in a 32-bit process on 64-bit Windows: a limit that
+    // does not fit its 32-bit SIZE_T is ERROR_ARITHMETIC_OVERFLOW.
+    if (callerBits == 32 && (minimum > UINT32_MAX || maximum > UINT32_MAX))
+        return ERROR_ARITHMETIC_OVERFLOW;
+    *minimumBytes = minimum;
+    *maximumBytes = maximum;
+    *flags = cache.hardLimits & HardLimitBits;
+    return ERROR_SUCCESS;
+}
+
+bool ParseSystemState(const std::string &text, int processBits, bool privilegeHeld, SystemState *state,
+                      std::string *error)
+{
+    struct Entry {
+        int line;
+        std::string key, value;
+    };
+    std::vector<Entry> entries;
+    SystemKind system = processBits == 64 ? SystemKind::X64 : SystemKind::X86;
+    size_t start = 0;
+    for (int number = 1; start < text.size(); number++) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        size_t equals = line.find('=');
+        if (equals == std::string::npos) {
+            *error = "line " + std::to_string(number) + ": expected key=value, got \"" + line + "\"";
+            return false;
+        }
+        std::string key = line.substr(0, equals);
+        std::string value = line.substr(equals + 1);
+        if (key != "system") {
+            entries.push_back({number, key, value});
+        } else if (value == "x64") {
+            system = SystemKind::X64;
+        } else if (value == "x86" && processBits == 32) {
+            system = SystemKind::X86;
+        } else {
+            *error = "line " + std::to_string(number) + ": system is x64, or x86 for a 32-bit process, got \"" +
+                     value + "\"";
+            return false;
+        }
+    }
+    // The system's kind sets every default; the other keys then override them.
+    SystemState parsed;
+    parsed.cache = Untouched(system);
+    parsed.privilegeHeld = privilegeHeld;
+    for (const auto &entry : entries) {
+        if (!ApplyKey(entry.key, entry.value, &parsed, error)) {
+            *error = "line " + std::to_string(entry.line) + ": " + *error;
+            return false;
+        }
+    }
+    *state = parsed;
+    return true;
+}
+
+std::string FormatSystemState(const SystemState &state)
+{
+    const CacheLimits &cache = state.cache;
+    std::string text = std::string("system=") + (cache.system == SystemKind::X64 ? "x64" : "x86") +
+                       "\nmin=" + std::to_string(cache.minimumPages * CachePageBytes) +
+                       "\nmax=" + std::to_string(cache.maximumPages * CachePageBytes) +
+                       "\nflags=" + std::to_string(cache.hardLimits) +
+                       "\nlargest=" + std::to_string(cache.largestPages * CachePageBytes) +
+                       "\navailable=" + std::to_string(cache.availablePages * CachePageBytes) +
+                       "\nprivilege=" + (state.privilegeHeld ? "held" : "missing") +
+                       "\nconsole=" + std::to_string(state.consoleCodePage) + "\n";
+    for (const auto &failure : state.failures)
+        text += "fail." + failure.first + "=" + std::to_string(failure.second) + "\n";
+    return text;
+}
+
+bool ReadSystemState(FILE *file, int processBits, bool privilegeHeld, SystemState *state, std::string *error)
+{
+    std::string text;
+    if (file != NULL) {
+        char buffer[4096];
+        size_t got = 0;
+        while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
+            text.append(buffer, got);
+    }
+    return ParseSystemState(text, processBits, privilegeHeld, state, error);
+}

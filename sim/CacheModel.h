@@ -1,0 +1,64 @@
+// The system file cache limits as the Windows kernel keeps them, the rules by
+// which GetSystemFileCacheSize and SetSystemFileCacheSize read and change them,
+// and the state file that holds a simulated system between runs. One model for
+// both stand-ins of Windows: the simulated system (winsim.cpp) and CACHESIM.dll,
+// which serves the same two calls to Velmora.exe under Wine.
+#pragma once
+
+#include <windows.h>
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <map>
+#include <string>
+
+// The kernel keeps the limits in pages of this size.
+const uint64_t CachePageBytes = 4096;
+
+enum class SystemKind { X86, X64 };
+
+// What the kernel holds for the system cache's working set.
+struct CacheLimits {
+    SystemKind system = SystemKind::X64;
+    uint64_t minimumPages = 0;
+    uint64_t maximumPages = 0;
+    // FILE_CACHE_MAX_HARD_ENABLE and FILE_CACHE_MIN_HARD_ENABLE: which limits are hard.
+    DWORD hardLimits = 0;
+    // The largest limit the system takes.
+    uint64_t largestPages = 0;
+    // How much the minimum may still grow: memory the system can spare for it.
+    uint64_t availablePages = 0;
+};
+
+// A whole simulated system: the cache limits and what the rest of the system
+// answers (the token's privilege, the console, calls made to fail).
+struct SystemState {
+    CacheLimits cache;
+    bool privilegeHeld = true;
+    UINT consoleCodePage = 0;
+    std::map<std::string, DWORD> failures;
+};
+
+// SetSystemFileCacheSize: the answer (ERROR_SUCCESS or an error code) for a
+// caller whose SIZE_T has callerBits (32 or 64) and whose token has the quota
+// privilege enabled or not. The limits change only on success.
+DWORD SetCacheLimits(CacheLimits *cache, uint64_t minimumBytes, uint64_t maximumBytes, DWORD flags,
+                     bool privilegeEnabled, int callerBits);
+
+// GetSystemFileCacheSize: the answer, and on success the limits in bytes and the
+// hard-limit flags.
+DWORD GetCacheLimits(const CacheLimits &cache, int callerBits, uint64_t *minimumBytes, uint64_t *maximumBytes,
+                     DWORD *flags);
+
+// The state file, one key=value a line (see the README's table). processBits is
+// the width of SIZE_T in the process the system runs (its default system: x86
+// for 32, x64 for 64); privilegeHeld is the default of the privilege key. On a
+// bad line, error says which and why.
+bool ParseSystemState(const std::string &text, int processBits, bool privilegeHeld, SystemState *state,
+                      std::string *error);
+std::string FormatSystemState(const SystemState &state);
+
+// Reads a state file that is open for reading, or an untouched system where
+// file is NULL (no file), and parses it as ParseSystemState does.
+bool ReadSystemState(FILE *file, int processBits, bool privilegeHeld, SystemState *state, std::string *error);

@@ -1,0 +1,181 @@
+#!/bin/sh
+# Tests of how Velmora is released, for a Windows build (ARCH: win32 or win64).
+#
+# Usage:
+#   test_release.sh reproducible SOURCE_DIR ARCH
+#       two release builds of ARCH in two folders give the same Velmora.exe,
+#       byte for byte, with no build path inside
+#   test_release.sh archive BUILD_DIR VERSION ARCH
+#       the release archive holds exactly Velmora.exe, README.md and LICENSE,
+#       each with the one time and the permissions a release gives them
+#   test_release.sh script SOURCE_DIR VERSION HOMEPAGE
+#       scripts/release.sh refuses URLs that never resolve, makes a trial release
+#       with them when told to, makes the same bytes from two clones at two times,
+#       signs with a throwaway certificate time-stamped by a service on loopback;
+#       scripts/check-release.sh recognises each archive and no changed one
+set -eu
+
+fail() {
+    echo "FAILED: $*"
+    exit 1
+}
+
+case ${1:-} in
+reproducible)
+    source_dir=$2 arch=$3
+    scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-repro-XXXXXX")
+    trap 'rm -rf "$scratch"' EXIT
+    for folder in first "second folder"; do
+        sh "$source_dir/scripts/build-release.sh" "$arch" "$scratch/$folder" || fail "build-release.sh $arch"
+    done
+    cmp "$scratch/first/Velmora.exe" "$scratch/second folder/Velmora.exe" || fail "two builds of the same source differ"
+    for path in "$scratch" "$source_dir"; do
+        if grep -q -F -- "$path" "$scratch/first/Velmora.exe"; then
+            fail "Velmora.exe holds the path $path"
+        fi
+    done
+    echo "ok: both builds are $(sha256sum <"$scratch/first/Velmora.exe" | cut -c1-64)"
+    ;;
+archive)
+    build_dir=$2 version=$3 arch=$4
+    rm -rf "$build_dir/package"
+    # The commit's time, as cpack takes it where SOURCE_DATE_EPOCH is not set.
+    epoch=$(git -C "$(dirname "$0")" log -1 --format=%ct)
+    (cd "$build_dir" && env -u SOURCE_DATE_EPOCH cpack -G ZIP >/dev/null) || fail "cpack"
+    archive="$build_dir/package/Velmora-$version-$arch.zip"
+    listed=$(unzip -Z1 "$archive" | sort | tr '\n' ' ')
+    [ "$listed" = "LICENSE README.md Velmora.exe " ] || fail "$archive holds: $listed"
+    unzip -p "$archive" Velmora.exe | cmp - "$build_dir/Velmora.exe" || fail "the archived Velmora.exe is not the one built"
+    # Every entry: the commit's time, and the same permissions wherever it is packed.
+    expected_time=$(TZ=UTC date -d "@$epoch" '+%y-%b-%d %H:%M')
+    TZ=UTC unzip -Zs "$archive" | awk -v time="$expected_time" '
+        NF >= 9 && $1 ~ /^-/ {
+            entries++
+            if ($7 " " $8 != time) { print "FAILED: " $NF " carries the time " $7 " " $8 ", not " time; bad = 1 }
+            mode = ($NF == "Velmora.exe") ? "-rwxr-xr-x" : "-rw-r--r--"
+            if ($1 != mode) { print "FAILED: " $NF " has the permissions " $1 ", not " mode; bad = 1 }
+        }
+        END { if (entries != 3) { print "FAILED: " entries " entries listed"; bad = 1 } exit bad }' ||
+        exit 1
+    echo "ok: $archive holds $listed at $expected_time UTC"
+    ;;
+script)
+    source_dir=$2 version=$3 homepage=$4
+    scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-release-test-XXXXXX")
+    tsa_pid=""
+    trap '[ -z "$tsa_pid" ] || kill "$tsa_pid" 2>/dev/null; rm -rf "$scratch"' EXIT
+    python=/usr/bin/python3
+    commit_date=$(TZ=UTC git -C "$source_dir" log -1 --format=%cd --date=format-local:%Y-%m-%d)
+    unset VELMORA_RELEASE_URL VELMORA_HOMEPAGE_URL VELMORA_SIGN_PKCS12 SOURCE_DATE_EPOCH
+
+    # The project's homepage is on a .invalid host: without --trial, nothing is made.
+    if sh "$source_dir/scripts/release.sh" "$scratch/refused" >"$scratch/refused.log" 2>&1; then
+        cat "$scratch/refused.log"
+        fail "release.sh made a release whose URLs never resolve"
+    fi
+    grep -q '^release.sh: VELMORA_HOMEPAGE_URL (.*) is on the host .*invalid, which never resolves' \
+        "$scratch/refused.log" || { cat "$scratch/refused.log"; fail "release.sh did not say why it refused"; }
+    [ ! -e "$scratch/refused" ] || fail "release.sh wrote $(ls "$scratch/refused") before refusing"
+
+    # A trial release with those URLs, said to be for trying only.
+    sh "$source_dir/scripts/release.sh" --trial "$scratch/trial" >"$scratch/trial.log" 2>&1 ||
+        { cat "$scratch/trial.log"; fail "release.sh --trial"; }
+    grep -q '^TRIAL: these manifests are for trying only' "$scratch/trial.log" ||
+        { cat "$scratch/trial.log"; fail "release.sh --trial did not say the release is for trying only"; }
+    grep -q 'git tag' "$scratch/trial.log" && fail "release.sh --trial asked for the commit to be tagged"
+    "$python" "$source_dir/tests/check_manifests.py" "$scratch/trial" "$version" \
+        "$homepage/releases/download/v$version" "$homepage" "$commit_date" || fail "the trial release's manifests"
+
+    # A real release, from two clones of the commit a few seconds apart: the same bytes.
+    export VELMORA_RELEASE_URL="https://downloads.velmora.example.org/v$version/"
+    export VELMORA_HOMEPAGE_URL="https://velmora.example.org/"
+    url=https://downloads.velmora.example.org/v$version
+    git clone -q "$source_dir" "$scratch/first clone" || fail "git clone"
+    sleep 2
+    git clone -q "$source_dir" "$scratch/second clone" || fail "git clone"
+    for clone in first second; do
+        sh "$scratch/$clone clone/scripts/release.sh" "$scratch/$clone" >"$scratch/$clone.log" 2>&1 ||
+            { cat "$scratch/$clone.log"; fail "release.sh in the $clone clone"; }
+        grep -q '^Not signed' "$scratch/$clone.log" || fail "release.sh did not say that nothing was signed"
+        sleep 1
+    done
+    diff -r "$scratch/first" "$scratch/second" || fail "two releases of one commit differ"
+    "$python" "$source_dir/tests/check_manifests.py" "$scratch/first" "$version" "$url" \
+        "https://velmora.example.org" "$commit_date" || fail "the release's manifests"
+    (cd "$scratch/first" && sha256sum --quiet -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS"
+    for arch in win32 win64; do
+        zip="$scratch/first/Velmora-$version-$arch.zip"
+        sh "$scratch/first clone/scripts/check-release.sh" "$zip" >"$scratch/check.log" 2>&1 ||
+            { cat "$scratch/check.log"; fail "check-release.sh does not recognise $zip"; }
+        grep -q '^SAME' "$scratch/check.log" || { cat "$scratch/check.log"; fail "check-release.sh said no SAME"; }
+    done
+
+    # One byte changed in the program, and in the archive only: the check says so.
+    mkdir "$scratch/tampered"
+    (cd "$scratch/tampered" && unzip -q "$scratch/first/Velmora-$version-win64.zip" &&
+        printf 'X' | dd of=Velmora.exe bs=1 seek=2000 conv=notrunc 2>/dev/null &&
+        zip -q -X "../Velmora-$version-win64.zip" Velmora.exe README.md LICENSE)
+    cp "$scratch/first/Velmora-$version-win64.zip" "$scratch/tampered/"
+    printf 'X' | dd of="$scratch/tampered/Velmora-$version-win64.zip" bs=1 seek=40 conv=notrunc 2>/dev/null
+    for zip in "$scratch/Velmora-$version-win64.zip" "$scratch/tampered/Velmora-$version-win64.zip"; do
+        if sh "$scratch/first clone/scripts/check-release.sh" "$zip" >"$scratch/check.log" 2>&1; then
+            cat "$scratch/check.log"
+            fail "check-release.sh took a changed archive for the build: $zip"
+        fi
+        grep -q '^DIFFERENT' "$scratch/check.log" || { cat "$scratch/check.log"; fail "check-release.sh said no DIFFERENT"; }
+    done
+
+    # Signed with a throwaway self-signed certificate, time-stamped by a
+    # throwaway time-stamping service.
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Velmora test signer" \
+        -addext "extendedKeyUsage=codeSigning" -keyout "$scratch/key.pem" -out "$scratch/cert.pem" 2>/dev/null ||
+        fail "openssl req"
+    openssl pkcs12 -export -inkey "$scratch/key.pem" -in "$scratch/cert.pem" -passout pass:throwaway \
+        -out "$scratch/signer.p12" || fail "openssl pkcs12"
+    mkdir "$scratch/tsa"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Velmora test time stamps" \
+        -addext "extendedKeyUsage=critical,timeStamping" -keyout "$scratch/tsa/tsa.key" \
+        -out "$scratch/tsa/tsa.pem" 2>/dev/null || fail "openssl req, time stamps"
+    echo 01 >"$scratch/tsa/serial"
+    printf '%s\n' '[ tsa ]' 'default_tsa = tsa_config' '[ tsa_config ]' 'serial = ./serial' \
+        'crypto_device = builtin' 'signer_digest = sha256' 'default_policy = 1.2.3.4.1' \
+        'digests = sha256, sha384, sha512' 'accuracy = secs:1' 'ordering = yes' 'tsa_name = yes' \
+        'ess_cert_id_chain = no' 'ess_cert_id_alg = sha256' >"$scratch/tsa/tsa.cnf"
+    "$python" "$source_dir/tests/tsa.py" "$scratch/tsa" 600 &
+    tsa_pid=$!
+    for _ in 1 2 3 4 5 6 7 8 9 10; do [ -e "$scratch/tsa/port" ] || sleep 1; done
+    [ -e "$scratch/tsa/port" ] || fail "the time-stamping service did not start"
+    VELMORA_SIGN_PKCS12="$scratch/signer.p12" VELMORA_SIGN_PASSWORD=throwaway \
+        VELMORA_SIGN_TIMESTAMP_URL="http://127.0.0.1:$(cat "$scratch/tsa/port")/" \
+        sh "$scratch/first clone/scripts/release.sh" "$scratch/signed" >"$scratch/signed.log" 2>&1 ||
+        { cat "$scratch/signed.log"; fail "release.sh, signed"; }
+    grep -q "^Signed with $scratch/signer.p12" "$scratch/signed.log" || fail "release.sh did not say it signed"
+    "$python" "$source_dir/tests/check_manifests.py" "$scratch/signed" "$version" "$url" \
+        "https://velmora.example.org" "$commit_date" || fail "the signed release's sums or manifests"
+    for arch in win32 win64; do
+        zip="$scratch/signed/Velmora-$version-$arch.zip"
+        unzip -p "$zip" Velmora.exe >"$scratch/signed.exe"
+        osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" \
+            -in "$scratch/signed.exe" >"$scratch/verify.log" 2>&1 ||
+            { cat "$scratch/verify.log"; fail "the signature of $arch's Velmora.exe does not verify"; }
+        grep -q 'Message digest algorithm *: SHA256' "$scratch/verify.log" ||
+            { cat "$scratch/verify.log"; fail "$arch's signature is not SHA-256"; }
+        grep -q 'Timestamp Server Signature verification: ok' "$scratch/verify.log" ||
+            { cat "$scratch/verify.log"; fail "$arch's signature carries no valid time stamp"; }
+        osslsigncode remove-signature -in "$scratch/signed.exe" -out "$scratch/stripped.exe" >/dev/null ||
+            fail "osslsigncode remove-signature"
+        unzip -p "$scratch/first/Velmora-$version-$arch.zip" Velmora.exe | cmp - "$scratch/stripped.exe" ||
+            fail "$arch: the signed Velmora.exe less its signature is not the unsigned build"
+        sh "$scratch/first clone/scripts/check-release.sh" "$zip" >"$scratch/check.log" 2>&1 ||
+            { cat "$scratch/check.log"; fail "check-release.sh does not recognise $zip"; }
+        grep -q '^The published Velmora.exe is signed' "$scratch/check.log" ||
+            { cat "$scratch/check.log"; fail "check-release.sh did not say it took the signature off"; }
+        rm -f "$scratch/stripped.exe"
+    done
+    echo "ok: release.sh refused, made a trial, made the same bytes twice, and signed with a time stamp"
+    ;;
+*)
+    sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2
+    exit 2
+    ;;
+esac
