@@ -260,6 +260,18 @@ TEST_F(WineCache, TheSystemJudgesTheSizesAsWindowsDoes)
     }
 }
 
+TEST_F(WineCache, ABrokenStateFileEndsTheRunWithExitCode2)
+{
+    // As on the simulated system: no value wraps, no key is made up.
+    for (const std::string state : {"min=-1\n", "colour=blue\n"}) {
+        ToolResult result = Run({"-G"}, state);
+        EXPECT_EQ(2, result.exitCode) << state;
+        EXPECT_EQ("", result.out) << state;
+        EXPECT_TRUE(std::regex_match(result.err, std::regex("cachesim: cachesim\\.state: [^\n]+\r?\n"))) << result.err;
+        EXPECT_EQ(state, State()) << state;
+    }
+}
+
 TEST_F(WineCache, LimitsPast4GiBNeedThe64BitProgram)
 {
     // As an untouched 64-bit system has them: far above what 32 bits hold.
