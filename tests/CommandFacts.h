@@ -3,8 +3,13 @@
 // Wine, each row a system state, a command line, and what must come of it.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <regex>
 #include <string>
 #include <vector>
+
+#include "ToolRun.h"
 
 struct CommandFact {
     const char *rule;
@@ -48,4 +53,33 @@ inline const std::vector<CommandFact> &CommandFacts()
          "GetSystemFileCacheSize", 534, ""},
     };
     return facts;
+}
+
+// Checks every fact for the build under test on a system: system.Write(state)
+// sets its state, system.RunAgain(args) runs a command line on it as it is, and
+// system.State() reads the state back.
+template <typename System> void ExpectCommandFacts(System &system)
+{
+    for (const CommandFact &fact : CommandFacts()) {
+        if (fact.bits != 0 && fact.bits != g_tool.sizeBits)
+            continue;
+        SCOPED_TRACE(std::string(fact.rule) + ": " + Describe(fact.args) + " on " + fact.state);
+        system.Write(fact.state);
+        const std::string before = system.State();
+        ToolResult result = system.RunAgain(fact.args);
+        if (!fact.success.empty()) {
+            EXPECT_EQ(AsWritten(fact.success + "\n"), result.out);
+            EXPECT_EQ(0, result.exitCode);
+            ToolResult get = system.RunAgain({"-G"});
+            EXPECT_EQ(AsWritten(fact.getAfter + "\n"), get.out);
+        } else {
+            // The system's text ends in its own CR LF, and the line in one more.
+            EXPECT_TRUE(std::regex_match(result.out, std::regex("main\\.cpp:[0-9]+: " + fact.failedCall + "\\(" +
+                                                                std::to_string(fact.code) + "\\): [^\r\n]+" +
+                                                                AsWritten("\r\n\n"))))
+                << result.out;
+            EXPECT_EQ(1, result.exitCode);
+            EXPECT_EQ(before, system.State()) << "a failed call changed the system";
+        }
+    }
 }

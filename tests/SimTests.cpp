@@ -38,7 +38,7 @@ std::vector<std::string> Join(std::vector<std::string> head, const std::vector<s
 }
 
 class SimTest : public testing::Test {
-protected:
+public:
     void SetUp() override
     {
         dir_ = MakeTempDir();
@@ -57,8 +57,13 @@ protected:
     // the privilege unless the state says otherwise; the log starts empty.
     ToolResult Run(const std::vector<std::string> &args, const std::string &state = "")
     {
-        WriteFile(statePath_, state.find("privilege=") == std::string::npos ? state + "privilege=held\n" : state);
+        Write(state);
         return RunAgain(args);
+    }
+
+    void Write(const std::string &state)
+    {
+        WriteFile(statePath_, state.find("privilege=") == std::string::npos ? state + "privilege=held\n" : state);
     }
 
     // Runs one more command line on the system as the last run left it.
@@ -246,26 +251,7 @@ TEST_F(SimTest, ABrokenStateFileIsTheSimulatorsExitNotTheTools)
 
 TEST_F(SimTest, TheSystemJudgesTheSizesAsWindowsDoes)
 {
-    for (const CommandFact &fact : CommandFacts()) {
-        if (fact.bits != 0 && fact.bits != g_tool.sizeBits)
-            continue;
-        SCOPED_TRACE(std::string(fact.rule) + ": " + Describe(fact.args) + " on " + fact.state);
-        ToolResult result = Run(fact.args, fact.state);
-        std::string before = fact.state.find("privilege=") == std::string::npos ? fact.state + "privilege=held\n"
-                                                                                 : fact.state;
-        if (!fact.success.empty()) {
-            EXPECT_EQ(fact.success + "\n", result.out);
-            EXPECT_EQ(0, result.exitCode);
-            ToolResult get = RunAgain({"-G"});
-            EXPECT_EQ(fact.getAfter + "\n", get.out);
-        } else {
-            EXPECT_TRUE(std::regex_match(result.out, std::regex("main\\.cpp:[0-9]+: " + fact.failedCall + "\\(" +
-                                                                std::to_string(fact.code) + "\\): [^\r\n]+\r\n\n")))
-                << result.out;
-            EXPECT_EQ(1, result.exitCode);
-            EXPECT_EQ(before, State()) << "a failed call changed the system";
-        }
-    }
+    ExpectCommandFacts(*this);
 }
 
 // ---------------------------------------------------------------------------

@@ -124,7 +124,7 @@ TEST(Wine, TheSystemTextIsInTheReadersCodePage)
 // The success paths, on the limits that CACHESIM.dll keeps.
 
 class WineCache : public testing::Test {
-protected:
+public:
     void SetUp() override
     {
         ASSERT_FALSE(g_tool.cacheSim.empty()) << "--cache-sim names no folder";
@@ -143,9 +143,11 @@ protected:
     // Runs the copy on a system in the given state; the log starts empty.
     ToolResult Run(const std::vector<std::string> &args, const std::string &state)
     {
-        WriteFile(dir_ + "/cachesim.state", state);
+        Write(state);
         return RunAgain(args);
     }
+
+    void Write(const std::string &state) { WriteFile(dir_ + "/cachesim.state", state); }
 
     // Runs one more command line on the system as the last run left it.
     ToolResult RunAgain(const std::vector<std::string> &args)
@@ -242,22 +244,7 @@ TEST_F(WineCache, TheSystemsRefusalIsReported)
 
 TEST_F(WineCache, TheSystemJudgesTheSizesAsWindowsDoes)
 {
-    for (const CommandFact &fact : CommandFacts()) {
-        if (fact.bits != 0 && fact.bits != g_tool.sizeBits)
-            continue;
-        SCOPED_TRACE(std::string(fact.rule) + ": " + Describe(fact.args) + " on " + fact.state);
-        ToolResult result = Run(fact.args, fact.state);
-        if (!fact.success.empty()) {
-            EXPECT_EQ(fact.success + "\r\n", result.out);
-            EXPECT_EQ(0, result.exitCode);
-            ToolResult get = RunAgain({"-G"});
-            EXPECT_EQ(fact.getAfter + "\r\n", get.out);
-        } else {
-            EXPECT_TRUE(std::regex_match(result.out, ReportLine(fact.failedCall, fact.code))) << result.out;
-            EXPECT_EQ(1, result.exitCode);
-            EXPECT_EQ(fact.state, State()) << "a failed call changed the system";
-        }
-    }
+    ExpectCommandFacts(*this);
 }
 
 TEST_F(WineCache, ABrokenStateFileEndsTheRunWithExitCode2)
