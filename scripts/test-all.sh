@@ -7,7 +7,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake ninja-build g++ libgtest-dev python3 python3-pefile python3-yaml hyperfine zip unzip
+packages="cmake ninja-build g++ git libgtest-dev python3 python3-pefile python3-yaml hyperfine zip unzip
 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user locales osslsigncode openssl"
 
 as_root() {
