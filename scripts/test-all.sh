@@ -2,12 +2,13 @@
 # Installs whatever the tests need and is missing, then runs every test: the
 # simulated system as a 32-bit and as a 64-bit process, the first again with
 # sanitizers, and the 32-bit and 64-bit Windows builds (file format, resources,
-# release archive and script, reproducibility, and their behaviour under Wine).
+# release archive and script, reproducibility, and their behaviour under Wine),
+# and every command block of the README.
 # Any part that cannot run fails the whole.
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake ninja-build g++ git libgtest-dev python3 python3-pefile python3-yaml hyperfine zip unzip
+packages="cmake ninja-build g++ git libgtest-dev python3 python3-pefile python3-yaml hyperfine zip unzip ansible
 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user locales osslsigncode openssl"
 
 as_root() {
@@ -24,6 +25,15 @@ if [ -n "$missing" ]; then
     as_root apt-get update -q
     # shellcheck disable=SC2086
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+fi
+
+# PowerShell 7, the .NET tool, for the README's PowerShell blocks.
+pwsh_version=7.6.10
+pwsh="$HOME/.dotnet/tools/pwsh"
+if ! "$pwsh" -Version 2>/dev/null | grep -qx "PowerShell $pwsh_version"; then
+    export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1
+    dotnet tool install --global PowerShell --version "$pwsh_version" ||
+        dotnet tool update --global PowerShell --version "$pwsh_version"
 fi
 
 # The Wine tests read the system's messages in French and in Russian.

@@ -21,8 +21,9 @@ case ${1:-} in
 --start)
     : "${WINEPREFIX:?WINEPREFIX names the Wine prefix}"
     mkdir -p "$WINEPREFIX"
-    # Nothing that Wine starts may hold on to the caller's output.
-    "$wineserver" -p </dev/null >/dev/null 2>&1
+    # Nothing that Wine starts may hold on to the caller's output. A server that
+    # is running already for the prefix (left by an earlier run) is kept.
+    "$wineserver" -p </dev/null >/dev/null 2>&1 || true
     "$wine64" wineboot -i </dev/null >"$WINEPREFIX.log" 2>&1 || {
         cat "$WINEPREFIX.log"
         echo "wineboot failed" >&2

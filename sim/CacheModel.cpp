@@ -2,7 +2,9 @@
 // the routine that applies it on Windows, from the Windows Research Kernel
 // (ex/sysinfo.c: NtSetSystemInformation and NtQuerySystemInformation for
 // SystemFileCacheInformationEx; mm/wslist.c: MmAdjustWorkingSetSizeEx and
-// MmQuerySystemCacheWorkingSetInformation) and Microsoft Learn's pages on
+// MmQuerySystemCacheWorkingSetInformation), the checks current 64-bit Windows
+// makes in MiCheckWsLimits (called by MmAdjustWorkingSetSizeEx), where they
+// differ from that kernel's, and Microsoft Learn's pages on
 // GetSystemFileCacheSize and SetSystemFileCacheSize. A rule that no published
 // source gives is marked as a stand-in.
 
@@ -16,11 +18,12 @@ const DWORD HardLimitBits = FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MIN_HARD_ENA
 const DWORD KnownFlagBits = FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MAX_HARD_DISABLE | FILE_CACHE_MIN_HARD_ENABLE |
                             FILE_CACHE_MIN_HARD_DISABLE;
 
-// MmAdjustWorkingSetSizeEx: MmMinimumWorkingSetSize, the smallest minimum.
+// MiCheckWsLimits: MmMinimumWorkingSetSize, the smallest minimum (and the
+// smallest maximum it raises along with it).
 const uint64_t SmallestMinimumPages = 20;
-// MmAdjustWorkingSetSizeEx: MM_FLUID_WORKING_SET, how far a hard minimum must
-// stay below the maximum.
-const uint64_t FluidPages = 8;
+// MiCheckWsLimits: with a hard limit, the minimum must stay more than this many
+// pages below the maximum (the 2003 kernel's MM_FLUID_WORKING_SET was 8).
+const uint64_t HardGapPages = 6;
 // MmAdjustWorkingSetSizeEx: the smallest maximum that may be hard, 16 MiB.
 const uint64_t SmallestHardMaximumPages = 4096;
 
@@ -176,15 +179,19 @@ DWORD SetCacheLimits(CacheLimits *cache, uint64_t minimumBytes, uint64_t maximum
     // MmAdjustWorkingSetSizeEx: STATUS_BAD_WORKING_SET_LIMIT.
     if (minimum > maximum)
         return ERROR_INVALID_PARAMETER;
-    // MmAdjustWorkingSetSizeEx: a limit above MmMaximumWorkingSetSize is lowered
-    // to it, a minimum below MmMinimumWorkingSetSize raised to it; the status,
-    // STATUS_WORKING_SET_LIMIT_RANGE, counts as success.
+    // MiCheckWsLimits: a limit above MmMaximumWorkingSetSize is lowered to it, a
+    // minimum below MmMinimumWorkingSetSize raised to it, and a maximum below that
+    // raised with it, so that the minimum never ends above the maximum; the
+    // status, STATUS_WORKING_SET_LIMIT_RANGE, counts as success.
     if (maximum > cache->largestPages)
         maximum = cache->largestPages;
     if (minimum > cache->largestPages)
         minimum = cache->largestPages;
-    if (minimum < SmallestMinimumPages)
+    if (minimum < SmallestMinimumPages) {
         minimum = SmallestMinimumPages;
+        if (maximum < SmallestMinimumPages)
+            maximum = SmallestMinimumPages;
+    }
     // MmAdjustWorkingSetSizeEx: the hard limits in force after the call.
     DWORD hardLimits = cache->hardLimits;
     if (flags & FILE_CACHE_MAX_HARD_ENABLE)
@@ -196,9 +203,9 @@ DWORD SetCacheLimits(CacheLimits *cache, uint64_t minimumBytes, uint64_t maximum
     if (flags & FILE_CACHE_MIN_HARD_DISABLE)
         hardLimits &= ~(DWORD)FILE_CACHE_MIN_HARD_ENABLE;
     if (hardLimits != 0) {
-        // MmAdjustWorkingSetSizeEx: a hard limit needs the minimum MM_FLUID_WORKING_SET
-        // pages below the maximum (STATUS_BAD_WORKING_SET_LIMIT).
-        if (minimum + FluidPages >= maximum)
+        // MiCheckWsLimits: a hard limit needs the minimum more than HardGapPages
+        // below the maximum (STATUS_BAD_WORKING_SET_LIMIT).
+        if (minimum + HardGapPages >= maximum)
             return ERROR_INVALID_PARAMETER;
         // MmAdjustWorkingSetSizeEx: with a hard limit, no maximum below 16 MiB.
         if (maximum < SmallestHardMaximumPages)

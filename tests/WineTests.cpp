@@ -310,9 +310,10 @@ DrawnCase Draw(unsigned seed)
     // The 32-bit program meets a 64-bit system now and then.
     if (!wide && random() % 4 == 0)
         drawn.state += "system=x64\n";
-    // Pages: 20 (the smallest minimum), 1 MiB, 5 MiB, 64 MiB less 9 and 8 pages,
-    // 16 MiB less a page, 16 MiB, 100 MiB, 1 GiB, 2 GiB, the top of 32 bits.
-    std::vector<std::string> sizes = {"81920",    "1048576",   "5242880",    "67072000",   "67076096",
+    // Pages: 4 (below the smallest minimum), 20 (the smallest minimum), 1 MiB,
+    // 5 MiB, 64 MiB less 7 and 6 pages, 16 MiB less a page, 16 MiB, 100 MiB,
+    // 1 GiB, 2 GiB, the top of 32 bits.
+    std::vector<std::string> sizes = {"16384",    "81920",     "1048576",    "5242880",    "67080192",   "67084288",
                                       "16773120", "16777216",  "104857600",  "1073741824", "2147483648",
                                       "4294963200"};
     if (wide)

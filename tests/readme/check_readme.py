@@ -1,0 +1,561 @@
+#!/usr/bin/env python3
+"""Checks every fenced block of the README as what it is.
+
+Each block carries its language, and each must match exactly one row of BLOCKS
+below: the row names a line that only that block holds, and either the check
+that runs it or why nothing here can. On top of that every block of a language
+is checked as that language: PowerShell by PowerShell's own parser, YAML by a
+YAML parser, XML saved in UTF-16 by an XML parser, sh by `sh -n`.
+
+    check_readme.py sim README.md --velmora PATH
+        every block but the cmd scripts: PowerShell, YAML (with ansible-playbook),
+        XML, sh and text, with Velmora on the simulated system
+    check_readme.py wine README.md --wine WINE_SH --cache-sim DIR --eventcreate EXE
+        the startup script, run by Wine's cmd with the CACHESIM.dll copy of
+        Velmora.exe beside it and a stand-in for eventcreate
+
+A failure names the block by its first line in the README.
+"""
+
+import argparse
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ElementTree
+
+import yaml
+
+LANGUAGES = {"powershell", "bat", "yaml", "xml", "sh", "text"}
+MiB = 1048576
+PWSH = "pwsh"
+
+
+class Block:
+    def __init__(self, language, line, text):
+        self.language, self.line, self.text = language, line, text
+
+    def __str__(self):
+        return f"README line {self.line} ({self.language})"
+
+
+def read_blocks(path):
+    blocks, current = [], None
+    with open(path, encoding="utf-8") as readme:
+        for number, line in enumerate(readme, 1):
+            if current is None:
+                fence = re.match(r"^```(.*)$", line.rstrip("\n"))
+                if fence:
+                    current = Block(fence.group(1).strip(), number, "")
+            elif line.rstrip("\n") == "```":
+                blocks.append(current)
+                current = None
+            else:
+                current.text += line
+    if current is not None:
+        raise SystemExit(f"{current}: the block is never closed")
+    return blocks
+
+
+class Failures:
+    def __init__(self):
+        self.messages, self.checks = [], 0
+
+    def expect(self, block, fact, expected, got):
+        self.checks += 1
+        if expected != got:
+            self.messages.append(f"{block}: {fact}\n    expected: {expected!r}\n    got:      {got!r}")
+
+    def fail(self, block, message):
+        self.checks += 1
+        self.messages.append(f"{block}: {message}")
+
+
+def run(command, **options):
+    return subprocess.run(command, capture_output=True, text=True, timeout=300, **options)
+
+
+def state_of(path):
+    """The simulated system's state file as key: value (empty when absent)."""
+    if not os.path.exists(path):
+        return {}
+    with open(path, encoding="ascii") as state:
+        return dict(line.split("=", 1) for line in state.read().splitlines() if line)
+
+
+# --- sim: the blocks that run with Velmora on the simulated system -------------
+
+class Sim:
+    """A simulated Windows in a scratch folder: %ProgramFiles%\\Velmora\\Velmora.exe
+    is the simulated system's Velmora, %ProgramData%\\Velmora the records folder."""
+
+    def __init__(self, velmora, scratch):
+        self.root = tempfile.mkdtemp(dir=scratch)
+        self.program_files = os.path.join(self.root, "Program Files")
+        self.program_data = os.path.join(self.root, "ProgramData")
+        os.makedirs(os.path.join(self.program_files, "Velmora"))
+        os.makedirs(os.path.join(self.program_data, "Velmora"))
+        os.symlink(os.path.abspath(velmora), os.path.join(self.program_files, "Velmora", "Velmora.exe"))
+        self.velmora = os.path.abspath(velmora)
+        self.state = os.path.join(self.root, "velmora-sim.state")
+        self.record = os.path.join(self.program_data, "Velmora", "before.txt")
+
+    def set_state(self, text):
+        with open(self.state, "w", encoding="ascii") as state:
+            state.write(text)
+
+    def environment(self):
+        return dict(os.environ, ProgramFiles=self.program_files, ProgramData=self.program_data,
+                    VELMORA_SIM_STATE=self.state)
+
+    def velmora_g(self):
+        return run([self.velmora, "-G"], env=self.environment()).stdout
+
+    def pwsh(self, script_text, prelude=""):
+        script = os.path.join(self.root, "block.ps1")
+        with open(script, "w", encoding="utf-8") as file:
+            file.write(prelude + script_text)
+        return run([PWSH, "-NoLogo", "-NoProfile", "-NonInteractive", "-File", script],
+                   env=self.environment(), cwd=self.root)
+
+
+def check_record(block, context, failures):
+    untouched = Sim(context.velmora, context.scratch)
+    line = untouched.velmora_g()
+    result = untouched.pwsh(block.text)
+    failures.expect(block, "with no record: exit code", 0, result.returncode)
+    failures.expect(block, "with no record: before.txt holds -G's line",
+                    line.rstrip("\n"), open(untouched.record).read().rstrip("\n")
+                    if os.path.exists(untouched.record) else None)
+
+    again = Sim(context.velmora, context.scratch)
+    earlier = "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)\n"
+    with open(again.record, "w") as record:
+        record.write(earlier)
+    again.set_state("min=268435456\nmax=2147483648\nflags=5\n")
+    result = again.pwsh(block.text)
+    failures.expect(block, "with a record already: exit code", 0, result.returncode)
+    failures.expect(block, "with a record already: before.txt is kept", earlier, open(again.record).read())
+
+    failing = Sim(context.velmora, context.scratch)
+    failing.set_state("fail.GetSystemFileCacheSize=534\n")
+    result = failing.pwsh(block.text)
+    failures.expect(block, "when -G fails: exit code", 1, result.returncode)
+    failures.expect(block, "when -G fails: no before.txt", False, os.path.exists(failing.record))
+    failures.expect(block, "when -G fails: the error says so", True, "534" in result.stderr + result.stdout)
+
+
+# Restore: the record, the state before, the exit code, the limits in force after
+# (min, max, flags), or None where nothing may change.
+RESTORE_CASES = [
+    ("no record", None, "", 1, None),
+    ("an empty record", "", "", 1, None),
+    ("a record that is no line of -G", "Min:[1048576], Max:[1073741824], Flags: 0\n", "", 1, None),
+    ("a record of a failed -G", "main.cpp:61: GetSystemFileCacheSize(534): Arithmetic result exceeded 32 bits.\n",
+     "", 1, None),
+    ("sizes that are not whole megabytes", "Success: GetSystemFileCacheSize(Min:[1052672], Max:[1073741824], Flags: 0)\n",
+     "", 1, None),
+    ("a minimum equal to the maximum", "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1048576], Flags: 0)\n",
+     "", 1, None),
+    ("a maximum hard limit alone", "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 1)\n",
+     "", 1, None),
+    ("a minimum hard limit alone", "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 4)\n",
+     "", 1, None),
+    ("-S refused by the system", "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)\n",
+     "min=268435456\nmax=2147483648\nflags=5\nprivilege=missing\n", 1, None),
+    ("flags 0: -S, then -C", "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)\n",
+     "min=268435456\nmax=2147483648\nflags=5\n", 0, (MiB, 1024 * MiB, "0")),
+    ("flags 5: -S alone", "Success: GetSystemFileCacheSize(Min:[268435456], Max:[2147483648], Flags: 5)\n",
+     "", 0, (256 * MiB, 2048 * MiB, "5")),
+]
+
+
+def check_restore(block, context, failures):
+    for name, record, state, code, after in RESTORE_CASES:
+        sim = Sim(context.velmora, context.scratch)
+        if record is not None:
+            with open(sim.record, "w") as file:
+                file.write(record)
+        sim.set_state(state + ("" if "privilege=" in state else "privilege=held\n"))
+        before = state_of(sim.state)
+        result = sim.pwsh(block.text)
+        failures.expect(block, f"restore with {name}: exit code", code, result.returncode)
+        held = state_of(sim.state)
+        if after is None:
+            failures.expect(block, f"restore with {name}: nothing changed", before, held)
+        else:
+            failures.expect(block, f"restore with {name}: limits in force",
+                            (str(after[0]), str(after[1]), after[2]),
+                            (held.get("min"), held.get("max"), held.get("flags")))
+
+
+def check_winget_path(block, context, failures):
+    sim = Sim(context.velmora, context.scratch)
+    packages = os.path.join(sim.program_files, "WinGet", "Packages")
+    newest = None
+    for number, source in enumerate(["Velmora.Velmora_Microsoft.Winget.Source_8wekyb3d8bbwe", "Velmora.Velmora_other"]):
+        folder = os.path.join(packages, source)
+        os.makedirs(folder)
+        newest = os.path.join(folder, "Velmora.exe")
+        open(newest, "w").close()
+        os.utime(newest, (1700000000 + number * 3600,) * 2)
+    first_line = block.text.split("\n# scoop")[0]
+    result = sim.pwsh(first_line + "\n$Velmora\n")
+    failures.expect(block, "with two winget installs: $Velmora is the newest", newest, result.stdout.strip())
+
+
+def check_hash(block, context, failures):
+    for tamper, expected in ((False, "True"), (True, "False")):
+        folder = tempfile.mkdtemp(dir=context.scratch)
+        write_release(folder, tamper)
+        result = run([PWSH, "-NoLogo", "-NoProfile", "-NonInteractive", "-Command", block.text], cwd=folder)
+        failures.expect(block, f"{'a changed' if tamper else 'the released'} archive: output", expected,
+                        result.stdout.strip())
+
+
+def write_release(folder, tamper):
+    """A release folder with SHA256SUMS for two archives, one of them downloaded."""
+    import hashlib
+    archive = b"PK\x05\x06" + bytes(18)
+    sums = ""
+    for name, data in (("Velmora-1.0.0-win32.zip", b"other"), ("Velmora-1.0.0-win64.zip", archive)):
+        sums += f"{hashlib.sha256(data).hexdigest()}  {name}\n"
+    with open(os.path.join(folder, "SHA256SUMS"), "w") as file:
+        file.write(sums)
+    with open(os.path.join(folder, "Velmora-1.0.0-win64.zip"), "wb") as file:
+        file.write(archive + (b"!" if tamper else b""))
+
+
+def check_sha256sum(block, context, failures):
+    for tamper, code, output in ((False, 0, "Velmora-1.0.0-win64.zip: OK"), (True, 1, None)):
+        folder = tempfile.mkdtemp(dir=context.scratch)
+        write_release(folder, tamper)
+        result = run(["sh", "-e", "-c", block.text], cwd=folder)
+        failures.expect(block, f"{'a changed' if tamper else 'the released'} archive: exit code", code,
+                        result.returncode)
+        if output is not None:
+            failures.expect(block, "the released archive: output", output, result.stdout.strip())
+
+
+def check_try_it(block, context, failures):
+    steps = [step.strip() for step in block.text.strip().split("&&")]
+    presets = json.load(open(os.path.join(context.source, "CMakePresets.json")))
+    configure = {preset["name"] for preset in presets["configurePresets"]}
+    build = {preset["name"] for preset in presets["buildPresets"]}
+    failures.expect(block, "configures a preset that exists", True,
+                    re.fullmatch(r"cmake --preset (\S+)", steps[0]) is not None and steps[0].split()[-1] in configure)
+    failures.expect(block, "builds a preset that exists", True,
+                    re.fullmatch(r"cmake --build --preset (\S+)", steps[1]) is not None and steps[1].split()[-1] in build)
+    failures.expect(block, "then runs the program the sim preset builds", "./build/sim/Velmora -G", steps[2])
+    # The program itself the workflow has just built; what it prints is the next block.
+    shown = context.next_block(block)
+    sim = Sim(context.velmora, context.scratch)
+    failures.expect(block, "prints the line shown below it", shown.text if shown else None, sim.velmora_g())
+
+
+def check_usage(block, context, failures):
+    result = run([context.velmora])
+    failures.expect(block, "is the usage text Velmora prints", block.text, result.stdout)
+    failures.expect(block, "Velmora's exit code with no option", 255, result.returncode)
+
+
+def check_test_all(block, context, failures):
+    ci = open(os.path.join(context.source, ".ci", "run")).read()
+    failures.expect(block, "is the command CI runs", True, "scripts/test-all.sh" in ci)
+    failures.expect(block, "names a script that exists", True,
+                    os.path.exists(os.path.join(context.source, block.text.split()[-1])))
+
+
+def check_task_xml(block, context, failures):
+    root = ElementTree.fromstring(block.text.encode("utf-16"))
+    ns = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
+
+    def value(path):
+        element = root.find(path, ns)
+        return None if element is None else element.text
+
+    for path, expected in (
+            ("t:Triggers/t:BootTrigger/t:Enabled", "true"),
+            ("t:Principals/t:Principal/t:UserId", "S-1-5-18"),
+            ("t:Principals/t:Principal/t:RunLevel", "HighestAvailable"),
+            ("t:Settings/t:DisallowStartIfOnBatteries", "false"),
+            ("t:Settings/t:StopIfGoingOnBatteries", "false"),
+            ("t:Settings/t:ExecutionTimeLimit", "PT5M"),
+            ("t:Actions/t:Exec/t:Command", r"%ProgramFiles%\Velmora\startup.cmd")):
+        failures.expect(block, path.replace("t:", ""), expected, value(path))
+
+
+def check_play(block, context, failures):
+    play_path = os.path.join(context.scratch, "play.yml")
+    with open(play_path, "w") as file:
+        file.write(block.text)
+    environment = dict(os.environ, ANSIBLE_NOCOLOR="1", ANSIBLE_LOCAL_TEMP=context.scratch,
+                       ANSIBLE_REMOTE_TEMP=context.scratch, ANSIBLE_RETRY_FILES_ENABLED="0",
+                       ANSIBLE_LOCALHOST_WARNING="0", ANSIBLE_INVENTORY_UNPARSED_WARNING="0")
+    result = run(["ansible-playbook", "--syntax-check", play_path], env=environment)
+    failures.expect(block, "ansible-playbook --syntax-check: exit code", 0, result.returncode)
+    if result.returncode != 0:
+        failures.fail(block, result.stdout + result.stderr)
+        return
+
+    # The play's own read and set logic, on three simulated hosts on this machine.
+    # ansible.builtin.command stands in for ansible.windows.win_command (no Windows
+    # here), and the runas become, which only Windows has, is dropped.
+    plays = yaml.safe_load(block.text)
+    for play in plays:
+        play["environment"] = {"VELMORA_SIM_STATE": "{{ sim_state }}"}
+        for task in play["tasks"]:
+            task["ansible.builtin.command"] = task.pop("ansible.windows.win_command")
+            for key in ("become", "become_method", "become_user"):
+                task.pop(key, None)
+    local_play = os.path.join(context.scratch, "local-play.yml")
+    with open(local_play, "w") as file:
+        yaml.safe_dump(plays, file, sort_keys=False)
+    hosts = {"capped": "min=268435456\nmax=2147483648\nflags=5\nprivilege=held\n",
+             "untouched": "privilege=held\n",
+             "broken": "fail.GetSystemFileCacheSize=5\nprivilege=held\n"}
+    inventory = os.path.join(context.scratch, "inventory.ini")
+    with open(inventory, "w") as file:
+        file.write("[windows]\n")
+        for name, state in hosts.items():
+            path = os.path.join(context.scratch, f"{name}.state")
+            with open(path, "w") as state_file:
+                state_file.write(state)
+            file.write(f"{name} ansible_connection=local ansible_python_interpreter={sys.executable} "
+                       f"sim_state={path}\n")
+
+    def play_run(*options):
+        result = run(["ansible-playbook", "-i", inventory, "-e", f"velmora={os.path.abspath(context.velmora)}",
+                      *options, local_play], env=environment)
+        recap = dict(re.findall(r"^(\w+)\s+: (ok=.*)$", result.stdout, re.M))
+        counts = {host: dict(re.findall(r"(\w+)=(\d+)", recap.get(host, ""))) for host in hosts}
+        return result, counts, {host: state_of(os.path.join(context.scratch, f"{host}.state")) for host in hosts}
+
+    before = {host: state_of(os.path.join(context.scratch, f"{host}.state")) for host in hosts}
+    result, counts, states = play_run("--check")
+    for host, changed, failed in (("capped", "0", "0"), ("untouched", "1", "0"), ("broken", "0", "1")):
+        failures.expect(block, f"--check on the {host} host: changed, failed", (changed, failed),
+                        (counts[host].get("changed"), counts[host].get("failed")))
+    failures.expect(block, "--check changes no host", before, states)
+
+    result, counts, states = play_run()
+    failures.expect(block, "run: the untouched host is capped", ("268435456", "2147483648", "5"),
+                    tuple(states["untouched"].get(key) for key in ("min", "max", "flags")))
+    failures.expect(block, "run: the capped host is left alone", before["capped"], states["capped"])
+    failures.expect(block, "run: the broken host fails", "1", counts["broken"].get("failed"))
+
+    result, counts, states = play_run()
+    for host in ("capped", "untouched"):
+        failures.expect(block, f"second run on the {host} host: changed", "0", counts[host].get("changed"))
+
+
+# --- wine: the startup script, run by cmd under Wine ------------------------------
+
+# The state of CACHESIM.dll, whether Velmora.exe and the records folder are there;
+# the exit code, and the eventcreate arguments and text the run must give.
+STARTUP_CASES = [
+    ("the limits applied", "", True, True, 0, "/T INFORMATION /ID 1",
+     "Velmora -S 256 2048: exit code 0: Success: SetSystemFileCacheSize(Min:[268435456], Max:[2147483648], Flags: 5)"),
+    ("sizes the system refuses", "largest=16777216\n", True, True, 1, "/T ERROR /ID 2",
+     "Velmora -S 256 2048: exit code 1: main.cpp:"),
+    ("no Velmora.exe beside the script", "", False, True, 9009, "/T ERROR /ID 4",
+     "Velmora -S 256 2048: exit code 9009: "),
+    ("no records folder", "", True, False, 3, "/T ERROR /ID 4",
+     "Velmora -S 256 2048 did not run: no folder "),
+]
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def check_startup_script(block, context, failures):
+    for name, state, program, records, code, kind, text in STARTUP_CASES:
+        root = tempfile.mkdtemp(dir=context.scratch)
+        program_dir = os.path.join(root, "Program Files", "Velmora")
+        data_dir = os.path.join(root, "ProgramData")
+        bin_dir = os.path.join(root, "bin")
+        for folder in (program_dir, bin_dir) + ((os.path.join(data_dir, "Velmora"),) if records else (data_dir,)):
+            os.makedirs(folder)
+        with open(os.path.join(program_dir, "startup.cmd"), "w", newline="\r\n") as script:
+            script.write(block.text)
+        shutil.copy(os.path.join(context.cache_sim, "CACHESIM.dll"), program_dir)
+        if program:
+            shutil.copy(os.path.join(context.cache_sim, "Velmora.exe"), program_dir)
+        with open(os.path.join(program_dir, "cachesim.state"), "w") as file:
+            file.write(state)
+        shutil.copy(context.eventcreate, os.path.join(bin_dir, "eventcreate.exe"))
+        wrapper = os.path.join(root, "run.cmd")
+        with open(wrapper, "w", newline="\r\n") as file:
+            file.write(f'@set "ProgramData={windows_path(data_dir)}"\n'
+                       f'@set "PATH={windows_path(bin_dir)};%PATH%"\n'
+                       # Not through call: Wine's call gives 1 for any exit code of the
+                       # script it calls; a script run by name hands over its own.
+                       f'@"{windows_path(os.path.join(program_dir, "startup.cmd"))}"\n')
+        result = run([context.wine, "cmd", "/c", windows_path(wrapper)])
+        # Wine's exit code reaches Linux as a process status, of which only the
+        # low 8 bits remain: 9009 comes as 49.
+        failures.expect(block, f"{name}: exit code (its low 8 bits)", code & 0xFF, result.returncode)
+        log_path = os.path.join(bin_dir, "eventcreate.log")
+        events = open(log_path, encoding="utf-8").read().splitlines() if os.path.exists(log_path) else []
+        failures.expect(block, f"{name}: one event", 1, len(events))
+        event = events[0] if events else ""
+        options = re.match(r'\S+ (/L \S+ /SO \S+ /T \S+ /ID \S+) /D "', event)
+        failures.expect(block, f"{name}: the event's log, source, type and ID",
+                        f"/L APPLICATION /SO Velmora {kind}", options.group(1) if options else event)
+        description = re.search(r'/D "(.*)"', event)
+        failures.expect(block, f"{name}: the event's text starts", text,
+                        description.group(1)[:len(text)] if description else None)
+        if records:
+            log = open(os.path.join(data_dir, "Velmora", "startup.log"), encoding="ascii",
+                       errors="replace").read()
+            failures.expect(block, f"{name}: startup.log has the exit code", True, f"exit code {code}" in log)
+
+
+# --- the table of blocks ---------------------------------------------------------
+
+# (language, text that one line of that block alone holds, the check that runs it
+# in sim or wine, or None and why no test here can run it)
+BLOCKS = [
+    ("text", "Velmora -G                  print the current minimum, maximum and flags", None,
+     "the synopsis: the usage block and the command-line tests check what it names"),
+    ("sh", "sha256sum --ignore-missing -c SHA256SUMS", ("sim", check_sha256sum), None),
+    ("powershell", "$Zip = 'Velmora-1.0.0-win64.zip'", ("sim", check_hash), None),
+    ("powershell", 'Expand-Archive .\\Velmora-1.0.0-win64.zip', None,
+     "writes to Program Files and reads an Authenticode signature: Windows only; parsed"),
+    ("powershell", "# winget install --scope machine", ("sim", check_winget_path), None),
+    ("text", "Usage: Velmora [-G|-C|-S minMB maxMB ]", ("sim", check_usage), None),
+    ("powershell", '$Data = "$env:ProgramData\\Velmora"', None,
+     "takeown and icacls set Windows permissions: Windows only; parsed"),
+    ("text", "C:\\ProgramData\\Velmora NT AUTHORITY\\SYSTEM:(OI)(CI)(F)", None,
+     "what icacls prints on Windows"),
+    ("powershell", "# Records Velmora -G's line in before.txt, once.", ("sim", check_record), None),
+    ("powershell", "Get-Counter '\\Memory\\Cache Bytes'", None,
+     "Windows' performance counters: Windows only; parsed"),
+    ("bat", 'typeperf "\\Memory\\Cache Bytes"', None, "Windows' performance counters: Windows only"),
+    ("bat", "rem Velmora's startup task", ("wine", check_startup_script), None),
+    ("powershell", "Get-WinEvent -FilterHashtable", None, "the Windows event log: Windows only; parsed"),
+    ("bat", "wevtutil qe Application", None, "the Windows event log: Windows only"),
+    ("powershell", "$action    = New-ScheduledTaskAction", None, "Task Scheduler: Windows only; parsed"),
+    ("xml", '<Task version="1.2"', ("sim", check_task_xml), None),
+    ("powershell", "# Puts back the limits recorded in before.txt", ("sim", check_restore), None),
+    ("powershell", "$hosts = Get-Content .\\hosts.txt", None,
+     "PowerShell remoting to Windows hosts: Windows only; parsed"),
+    ("yaml", "- name: Cap the system file cache with Velmora", ("sim", check_play), None),
+    ("sh", "cmake --preset sim && cmake --build --preset sim && ./build/sim/Velmora -G", ("sim", check_try_it),
+     None),
+    ("text", "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)", None,
+     "what the block above prints: checked there"),
+    ("sh", "sh scripts/test-all.sh", ("sim", check_test_all), None),
+    ("sh", "VELMORA_HOMEPAGE_URL=https://example.org/velmora sh scripts/release.sh", None,
+     "a real release: tests/test_release.sh runs release.sh with such URLs; sh -n"),
+    ("sh", "VELMORA_SIGN_TIMESTAMP_URL=http://timestamp.example/ sh scripts/release.sh", None,
+     "needs a real certificate: tests/test_release.sh signs with a throwaway one; sh -n"),
+    ("sh", "sh scripts/check-release.sh <release URL>/Velmora-1.0.0-win64.zip", None,
+     "needs a published release: tests/test_release.sh runs check-release.sh on its own; sh -n"),
+]
+
+
+def parse_powershell(blocks, scratch, failures):
+    """PowerShell's own parser, once for all blocks."""
+    files = []
+    for index, block in enumerate(blocks):
+        path = os.path.join(scratch, f"parse-{index}.ps1")
+        with open(path, "w", encoding="utf-8") as file:
+            file.write(block.text)
+        files.append(path)
+    script = ("foreach ($path in $args) { $tokens = $null; $errors = $null; "
+              "[void][System.Management.Automation.Language.Parser]::ParseFile($path, [ref]$tokens, [ref]$errors); "
+              "foreach ($e in $errors) { \"$path`t$($e.Extent.StartLineNumber)`t$($e.Message)\" } }")
+    result = run([PWSH, "-NoLogo", "-NoProfile", "-NonInteractive", "-Command", script, *files])
+    if result.returncode != 0:
+        failures.fail("PowerShell", f"the parser did not run: {result.stderr}")
+        return
+    found = {}
+    for line in result.stdout.splitlines():
+        path, number, message = line.split("\t", 2)
+        found.setdefault(path, []).append(f"block line {number}: {message}")
+    for block, path in zip(blocks, files):
+        failures.expect(block, "PowerShell's parser finds no error", [], found.get(path, []))
+
+
+def check_language(block, failures):
+    if block.language == "yaml":
+        try:
+            yaml.safe_load(block.text)
+        except yaml.YAMLError as error:
+            failures.fail(block, f"YAML does not parse: {error}")
+    elif block.language == "xml":
+        try:
+            ElementTree.fromstring(block.text.encode("utf-16"))
+        except ElementTree.ParseError as error:
+            failures.fail(block, f"XML saved in UTF-16 does not parse: {error}")
+    elif block.language == "sh":
+        result = run(["sh", "-n", "-c", block.text])
+        failures.expect(block, "sh -n finds no error", "", result.stderr)
+
+
+class Context:
+    def __init__(self, arguments, blocks, scratch):
+        self.__dict__.update(vars(arguments))
+        self.blocks, self.scratch = blocks, scratch
+        self.source = os.path.dirname(os.path.abspath(arguments.readme))
+
+    def next_block(self, block):
+        index = self.blocks.index(block)
+        return self.blocks[index + 1] if index + 1 < len(self.blocks) else None
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("mode", choices=["sim", "wine"])
+    parser.add_argument("readme")
+    parser.add_argument("--velmora")
+    parser.add_argument("--pwsh", default="pwsh")
+    parser.add_argument("--wine")
+    parser.add_argument("--cache-sim")
+    parser.add_argument("--eventcreate")
+    arguments = parser.parse_args()
+    global PWSH
+    PWSH = arguments.pwsh
+
+    blocks = read_blocks(arguments.readme)
+    failures = Failures()
+    rows_met = [0] * len(BLOCKS)
+    matched = []
+    for block in blocks:
+        if block.language not in LANGUAGES:
+            failures.fail(block, f"language {block.language!r} is none of {sorted(LANGUAGES)}")
+            continue
+        rows = [index for index, (language, marker, _, _) in enumerate(BLOCKS)
+                if language == block.language and any(marker in line for line in block.text.splitlines())]
+        if len(rows) != 1:
+            failures.fail(block, f"matches {len(rows)} rows of the table of blocks, not one: give it a row")
+            continue
+        rows_met[rows[0]] += 1
+        matched.append((block, BLOCKS[rows[0]]))
+    for count, (language, marker, _, _) in zip(rows_met, BLOCKS):
+        if count != 1:
+            failures.fail("table of blocks", f"the {language} row {marker!r} matches {count} blocks, not one")
+
+    with tempfile.TemporaryDirectory(prefix="velmora-readme-") as scratch:
+        context = Context(arguments, blocks, scratch)
+        if arguments.mode == "sim":
+            parse_powershell([block for block in blocks if block.language == "powershell"], scratch, failures)
+            for block in blocks:
+                check_language(block, failures)
+        for block, (_, _, check, _) in matched:
+            if check is not None and check[0] == arguments.mode:
+                check[1](block, context, failures)
+
+    for message in failures.messages:
+        print(message)
+    print(f"{failures.checks - len(failures.messages)} passed, {len(failures.messages)} failed")
+    return 1 if failures.messages else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
