@@ -4,7 +4,7 @@
 # in interleaved rounds, and prints min, median and max of each and the ratio
 # Velmora / empty.
 #
-# Usage: bench/startup.sh [--rounds R] [--runs N] sim|sim64|win32|win64|all
+# Usage: bench/startup.sh [--rounds R] [--runs N] [--build DIR] sim|sim64|win32|win64|all
 #   sim, sim64    build/sim/Velmora, build/sim64/Velmora on the simulated system
 #   win32, win64  build/win32/Velmora.exe, build/win64/Velmora.exe under Wine,
 #                 its server kept warm: the copies of both programs that import
@@ -12,15 +12,16 @@
 #   --rounds R    rounds of hyperfine (default 100 on the simulated system, 20
 #                 for win64, 3 for win32, whose every start may take 45 s here)
 #   --runs N      runs of each program in a round (default 3, 1 for win32)
-# Build the presets first (cmake --workflow --preset NAME); SIM_BUILD,
-# SIM64_BUILD, WIN32_BUILD and WIN64_BUILD name other build folders.
+#   --build DIR   the build folder of the one target named (default build/TARGET,
+#                 as the preset of that name builds it)
+# Build the presets first (cmake --workflow --preset NAME).
 set -eu
 
 usage() {
     sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0"
 }
 
-rounds="" runs="" target=""
+rounds="" runs="" target="" build=""
 while [ $# -gt 0 ]; do
     case $1 in
     -h | --help) usage; exit 0 ;;
@@ -29,6 +30,11 @@ while [ $# -gt 0 ]; do
         '' | *[!0-9]* | 0) echo "startup.sh: $1 needs a whole number above 0" >&2; exit 2 ;;
         esac
         if [ "$1" = --rounds ]; then rounds=$2; else runs=$2; fi
+        shift 2
+        ;;
+    --build)
+        [ -n "${2:-}" ] || { echo "startup.sh: --build needs a folder" >&2; exit 2; }
+        build=$2
         shift 2
         ;;
     sim | sim64 | win32 | win64 | all)
@@ -40,6 +46,10 @@ while [ $# -gt 0 ]; do
     esac
 done
 target=${target:-all}
+if [ -n "$build" ] && [ "$target" = all ]; then
+    echo "startup.sh: --build goes with one target" >&2
+    exit 2
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 wine_sh="$root/scripts/wine.sh"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench-XXXXXX")
@@ -84,7 +94,7 @@ PY
 
 # simulated NAME BUILD_DIR
 simulated() {
-    printf 'privilege=held\n' >"$scratch/state"
+    : >"$scratch/state"
     VELMORA_SIM_STATE="$scratch/state" measure "$1" "${rounds:-100}" "${runs:-3}" "$2/Velmora" "$2/VelmoraEmpty"
 }
 
@@ -100,7 +110,7 @@ windows() {
 
 echo "| system | runs each | Velmora -G ms (min / median / max) | empty ms (min / median / max) | ratio (min / median / max) |"
 echo "|---|---|---|---|---|"
-case $target in sim | all) simulated sim "${SIM_BUILD:-$root/build/sim}" ;; esac
-case $target in sim64 | all) simulated sim64 "${SIM64_BUILD:-$root/build/sim64}" ;; esac
-case $target in win32 | all) windows win32 "${WIN32_BUILD:-$root/build/win32}" 3 1 ;; esac
-case $target in win64 | all) windows win64 "${WIN64_BUILD:-$root/build/win64}" 20 3 ;; esac
+case $target in sim | all) simulated sim "${build:-$root/build/sim}" ;; esac
+case $target in sim64 | all) simulated sim64 "${build:-$root/build/sim64}" ;; esac
+case $target in win32 | all) windows win32 "${build:-$root/build/win32}" 3 1 ;; esac
+case $target in win64 | all) windows win64 "${build:-$root/build/win64}" 20 3 ;; esac

@@ -12,8 +12,8 @@ endif()
 
 # The settings every Windows binary of the project is built with, the tool and
 # the programs that tests and benchmarks set beside it alike: nothing to import
-# but the system's DLLs, no link time stamp and no symbols, so that the same
-# source gives the same bytes; and the same headers: subsystem version 6.0
+# but the system's DLLs, no link time stamp, no symbols and no build path, so
+# that the same source gives the same bytes in any folder; and the same headers: subsystem version 6.0
 # (Windows Vista and Server 2008, the first with the cache calls the tool is
 # built on), terminal-server aware, and on x86 no exception handlers at all
 # (NO_SEH: nothing in the program installs one). ASLR, high-entropy addresses
@@ -26,7 +26,7 @@ function(velmora_windows_binary target)
         if(CMAKE_SIZEOF_VOID_P EQUAL 4)
             target_link_options(${target} PRIVATE -Wl,--no-seh)
         endif()
-        target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+        target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti "-ffile-prefix-map=${PROJECT_SOURCE_DIR}/=")
     elseif(MSVC)
         set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
         # /Brepro drops the time stamps; a manifest comes from a resource script alone.
@@ -35,6 +35,12 @@ function(velmora_windows_binary target)
     endif()
 endfunction()
 
+# The version resource's texts, each from its one place: the version and the
+# description from the project, the company from VELMORA_VENDOR, the copyright
+# from LICENSE.
+file(STRINGS "${PROJECT_SOURCE_DIR}/LICENSE" VELMORA_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
+file(STRINGS "${PROJECT_SOURCE_DIR}/LICENSE" VELMORA_LICENSE LIMIT_COUNT 1)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/LICENSE")
 set(velmora_generated "${CMAKE_CURRENT_BINARY_DIR}/generated")
 configure_file(res/VelmoraVersion.h.in "${velmora_generated}/VelmoraVersion.h" @ONLY)
 
@@ -46,4 +52,4 @@ set_source_files_properties(res/Velmora.rc PROPERTIES
 target_link_libraries(Velmora PRIVATE advapi32)
 velmora_windows_binary(Velmora)
 
-include(cmake/ReleaseArchive.cmake)
+include(packaging/ReleaseArchive.cmake)

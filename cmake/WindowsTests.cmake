@@ -6,6 +6,8 @@ include(ExternalProject)
 
 # Debian's python3-pefile belongs to the system's own Python.
 find_program(SYSTEM_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+# CACHESIM.dll (sim/wine) and the copies of the programs that import it.
+set(cache_sim_dir "$<TARGET_FILE_DIR:CacheSim>")
 set(wine_sh "${PROJECT_SOURCE_DIR}/scripts/wine.sh")
 set(wine_prefix "${CMAKE_BINARY_DIR}/wineprefix")
 math(EXPR size_bits "${CMAKE_SIZEOF_VOID_P} * 8")
@@ -36,37 +38,6 @@ ExternalProject_Add(sim_velmora
     BUILD_ALWAYS ON
     BUILD_BYPRODUCTS "${sim_dir}/Velmora")
 
-# Wine has no system file cache limits. CACHESIM.dll has them: it serves the two
-# cache calls and forwards every other function that Velmora.exe imports from
-# KERNEL32.dll to kernel32. Beside it stands a copy of Velmora.exe that imports
-# CACHESIM.dll in place of KERNEL32.dll, and nothing else changed.
-set(cache_sim_dir "${CMAKE_BINARY_DIR}/cachesim")
-set(cache_sim_py "${PROJECT_SOURCE_DIR}/tests/cachesim/cachesim.py")
-add_custom_command(OUTPUT "${CMAKE_BINARY_DIR}/CACHESIM.def"
-    COMMAND "${SYSTEM_PYTHON3}" "${cache_sim_py}" def $<TARGET_FILE:Velmora> "${CMAKE_BINARY_DIR}/CACHESIM.def"
-    DEPENDS Velmora "${cache_sim_py}"
-    COMMENT "Forwarding Velmora's KERNEL32 imports")
-add_library(CacheSim SHARED tests/cachesim/CacheSim.cpp sim/CacheModel.cpp "${CMAKE_BINARY_DIR}/CACHESIM.def")
-set_target_properties(CacheSim PROPERTIES
-    OUTPUT_NAME CACHESIM PREFIX "" RUNTIME_OUTPUT_DIRECTORY "${cache_sim_dir}")
-velmora_warnings(CacheSim)
-# Exported under their plain names on 32-bit too, as kernel32 exports them.
-target_link_options(CacheSim PRIVATE -Wl,--kill-at)
-target_include_directories(CacheSim PRIVATE "${PROJECT_SOURCE_DIR}/sim")
-velmora_windows_binary(CacheSim)
-add_custom_command(OUTPUT "${cache_sim_dir}/Velmora.exe"
-    COMMAND "${SYSTEM_PYTHON3}" "${cache_sim_py}" patch $<TARGET_FILE:Velmora> "${cache_sim_dir}/Velmora.exe"
-    DEPENDS Velmora "${cache_sim_py}"
-    COMMENT "Copying Velmora.exe to import CACHESIM.dll")
-# The benchmark's empty program likewise, so that under Wine both programs it
-# compares load CACHESIM.dll.
-add_custom_command(OUTPUT "${cache_sim_dir}/VelmoraEmpty.exe"
-    COMMAND "${SYSTEM_PYTHON3}" "${cache_sim_py}" patch $<TARGET_FILE:VelmoraEmpty> "${cache_sim_dir}/VelmoraEmpty.exe"
-    DEPENDS VelmoraEmpty "${cache_sim_py}"
-    COMMENT "Copying VelmoraEmpty.exe to import CACHESIM.dll")
-add_custom_target(CacheSimVelmora ALL
-    DEPENDS "${cache_sim_dir}/Velmora.exe" "${cache_sim_dir}/VelmoraEmpty.exe" CacheSim)
-
 # One Wine prefix, made once and kept warm by a persistent server for the run.
 add_test(NAME wine.prefix COMMAND "${CMAKE_COMMAND}" -E env "WINEPREFIX=${wine_prefix}" "${wine_sh}" --start)
 add_test(NAME wine.shutdown COMMAND "${CMAKE_COMMAND}" -E env "WINEPREFIX=${wine_prefix}" "${wine_sh}" --stop)
@@ -93,7 +64,7 @@ if(VELMORA_README_TESTS)
     velmora_windows_binary(EventCreateStandIn)
     add_test(NAME readme.startup-script
         COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/readme/check_readme.py" wine
-                "${PROJECT_SOURCE_DIR}/README.md" --wine "${wine_sh}" --cache-sim "${cache_sim_dir}"
+                "${PROJECT_SOURCE_DIR}" --wine "${wine_sh}" --cache-sim "${cache_sim_dir}"
                 --eventcreate $<TARGET_FILE:EventCreateStandIn>)
     set_tests_properties(readme.startup-script PROPERTIES
         ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 300)
@@ -103,29 +74,4 @@ add_test(NAME pe.format-imports-resources
     COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/check_pe.py"
             $<TARGET_FILE:Velmora> "${PROJECT_VERSION}" "${VELMORA_WINDOWS_ARCH}")
 
-add_test(NAME release.reproducible
-    COMMAND sh "${PROJECT_SOURCE_DIR}/tests/test_release.sh" reproducible "${PROJECT_SOURCE_DIR}"
-            "${VELMORA_WINDOWS_ARCH}")
-add_test(NAME release.archive
-    COMMAND sh "${PROJECT_SOURCE_DIR}/tests/test_release.sh" archive "${CMAKE_BINARY_DIR}" "${PROJECT_VERSION}"
-            "${VELMORA_WINDOWS_ARCH}")
-set_tests_properties(release.reproducible PROPERTIES TIMEOUT 600)
-if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
-    # The release script builds both archives, so one build tests it.
-    add_test(NAME release.script
-        COMMAND sh "${PROJECT_SOURCE_DIR}/tests/test_release.sh" script "${PROJECT_SOURCE_DIR}"
-                "${PROJECT_VERSION}" "${PROJECT_HOMEPAGE_URL}")
-    set_tests_properties(release.script PROPERTIES TIMEOUT 900)
-endif()
-
-# The start-up benchmark under Wine, with one run of each: it must finish and
-# print its table. It brings its own warm server up and down, so it runs alone.
-string(TOUPPER "${VELMORA_WINDOWS_ARCH}_BUILD" build_variable)
-add_test(NAME bench.startup-smoke-wine
-    COMMAND sh "${PROJECT_SOURCE_DIR}/bench/startup.sh" --rounds 1 --runs 1 "${VELMORA_WINDOWS_ARCH}")
-set_tests_properties(bench.startup-smoke-wine PROPERTIES
-    ENVIRONMENT "${build_variable}=${CMAKE_BINARY_DIR};WINEPREFIX=${wine_prefix}"
-    DEPENDS wine.shutdown
-    RUN_SERIAL ON
-    TIMEOUT 900
-    PASS_REGULAR_EXPRESSION "\\| ${VELMORA_WINDOWS_ARCH} \\| 1 \\| [0-9.]+ / [0-9.]+ / [0-9.]+ \\|")
+include("${PROJECT_SOURCE_DIR}/packaging/ReleaseTests.cmake")

@@ -7,8 +7,10 @@
 // What stands in the message field when the system has no text for the code.
 static const char NoMessageText[] = "(no message text)";
 
-// FormatMessageW never gives more than 64 KiB (32768 UTF-16 units), and no code
-// page takes more than three bytes for one unit.
+// FormatMessageW never gives more than 64 KiB (32768 UTF-16 units). Three bytes
+// a unit hold the text in every code page but GB18030, which takes four for some
+// characters; a text that does not fit makes WideCharToMultiByte fail, and the
+// line then reads "(no message text)" as for a code without text.
 static char messageText[3 * 32768 + 1];
 
 // The code page the reader of the report line reads it in: the console's, when

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -168,4 +169,39 @@ std::string MakeTempDir()
     std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/velmora-test-XXXXXX";
     Check(mkdtemp(&pattern[0]) != nullptr, "mkdtemp");
     return pattern;
+}
+
+std::string Visible(const std::string &text)
+{
+    std::string shown;
+    for (char c : text) {
+        if (c == '\r')
+            shown += "\\r";
+        else if (c == '\n')
+            shown += "\\n";
+        else
+            shown += c;
+    }
+    return "\"" + shown + "\"";
+}
+
+testing::AssertionResult Matches(const std::string &expected, const std::string &out)
+{
+    std::string pattern;
+    for (size_t at = 0; at < expected.size();) {
+        if (expected.compare(at, AnyLine.size(), AnyLine) == 0) {
+            pattern += "[0-9]+";
+            at += AnyLine.size();
+        } else if (expected.compare(at, AnyText.size(), AnyText) == 0) {
+            pattern += "[^\r\n]+";
+            at += AnyText.size();
+        } else {
+            if (expected[at] != '\0' && strchr("\\^$.|?*+()[]{}", expected[at]) != nullptr)
+                pattern += '\\';
+            pattern += expected[at++];
+        }
+    }
+    if (std::regex_match(out, std::regex(pattern)))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "\n  expected: " << Visible(expected) << "\n  got:      " << Visible(out);
 }

@@ -6,11 +6,25 @@
 #include <string>
 #include <vector>
 
-// The three usage lines, as the tool prints them.
+#include <gtest/gtest.h>
+
+// The three usage lines, as the tool prints them: the one copy of the tests.
 const std::string Usage =
     "Usage: Velmora [-G|-C|-S minMB maxMB ]\n"
     "Call [GS]etVelmora()\n"
     "-G: Get, -C: Clear, -S: Set\n";
+
+// Stand-ins in an expected output for what a test cannot know: the source line
+// of a report site, and the system's message text (without its line break).
+const std::string AnyLine = "@LINE@";
+const std::string AnyText = "@TEXT@";
+
+// Whether the output is the expected text, where AnyLine and AnyText stand for
+// a line number and a message text; otherwise both, with line ends shown.
+testing::AssertionResult Matches(const std::string &expected, const std::string &out);
+
+// The output with its control characters spelt out (\r, \n), for messages.
+std::string Visible(const std::string &text);
 
 struct ToolResult {
     std::string out;

@@ -22,16 +22,23 @@
 #include <regex>
 #include <stdexcept>
 
-#include "CommandFacts.h"
+#include "cli/EverySystem.h"
 #include "ToolRun.h"
 
 namespace {
 
-// A report line as the text-mode runtime writes it: the system's text keeps its
-// own "\r\n" and the format's "\n" becomes "\r\n" too.
-std::regex ReportLine(const std::string &call, int code)
+// A report line of main.cpp as the text-mode runtime writes it: the system's
+// text keeps its own "\r\n" and the format's "\n" becomes "\r\n" too.
+std::string ReportLine(const std::string &call, int code)
 {
-    return std::regex("main\\.cpp:([0-9]+): " + call + "\\(" + std::to_string(code) + "\\): [^\r\n]+\r\r\n\r\n");
+    return AsWritten("main.cpp:" + AnyLine + ": " + call + "(" + std::to_string(code) + "): " + AnyText + "\r\n\n");
+}
+
+// The line number of a report line.
+std::string ReportedLine(const std::string &out)
+{
+    std::smatch match;
+    return std::regex_search(out, match, std::regex("^[A-Za-z]+\\.cpp:([0-9]+): ")) ? match[1].str() : "(none)";
 }
 
 // Text in a code page, through the C library's iconv.
@@ -64,28 +71,25 @@ TEST(Wine, RefusedCommandLinesPrintUsage)
 TEST(Wine, GetAndClearReportTheUnsupportedCallFromTheirOwnLines)
 {
     ToolResult get = RunTool({"-G"});
-    std::smatch getMatch;
-    EXPECT_TRUE(std::regex_match(get.out, getMatch, ReportLine("GetSystemFileCacheSize", 120))) << get.out;
+    EXPECT_TRUE(Matches(ReportLine("GetSystemFileCacheSize", 120), get.out));
     EXPECT_EQ(1, get.exitCode);
 
     ToolResult clear = RunTool({"-C"});
-    std::smatch clearMatch;
-    EXPECT_TRUE(std::regex_match(clear.out, clearMatch, ReportLine("GetSystemFileCacheSize", 120))) << clear.out;
+    EXPECT_TRUE(Matches(ReportLine("GetSystemFileCacheSize", 120), clear.out));
     EXPECT_EQ(1, clear.exitCode);
 
-    ASSERT_FALSE(getMatch.empty() || clearMatch.empty());
-    EXPECT_NE(getMatch[1].str(), clearMatch[1].str()) << "Get and Clear report from the same line";
+    EXPECT_NE(ReportedLine(get.out), ReportedLine(clear.out)) << "Get and Clear report from the same line";
 }
 
 TEST(Wine, SetPassesTheSizeCheckAndThePrivilegeStepAndReportsTheWrite)
 {
-    // The largest sizes in range; 5000 MB is past the 32-bit one only.
+    // Sizes the 32-bit program takes; the 64-bit one also takes 5000 MB, past
+    // the 32-bit range.
     std::vector<std::string> args = {"-S", "100", "200"};
     if (g_tool.sizeBits == 64)
         args = {"-S", "1", "5000"};
     ToolResult result = RunTool(args);
-    EXPECT_TRUE(std::regex_match(result.out, ReportLine("SetSystemFileCacheSize", 120)))
-        << Describe(args) << " printed: " << result.out;
+    EXPECT_TRUE(Matches(ReportLine("SetSystemFileCacheSize", 120), result.out)) << Describe(args);
     EXPECT_EQ(1, result.exitCode) << Describe(args);
 }
 
@@ -112,8 +116,7 @@ TEST(Wine, TheSystemTextIsInTheReadersCodePage)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.locale);
         ToolResult result = RunTool({"-G"}, {{"LC_ALL", c.locale}, {"LANG", c.locale}});
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(result.out, match, ReportLine("GetSystemFileCacheSize", 120))) << result.out;
+        ASSERT_TRUE(Matches(ReportLine("GetSystemFileCacheSize", 120), result.out));
         std::string field = result.out.substr(result.out.find("): ") + 3);
         EXPECT_EQ(Encode(c.text, c.oemCodePage) + "\r\r\n\r\n", field);
         EXPECT_EQ(1, result.exitCode);
@@ -236,7 +239,7 @@ TEST_F(WineCache, TheSystemsRefusalIsReported)
     // A minimum above the maximum: the system answers 87.
     const std::string state = "min=1048576\nmax=1073741824\nflags=0\n";
     ToolResult result = Run({"-S", "200", "100"}, state);
-    EXPECT_TRUE(std::regex_match(result.out, ReportLine("SetSystemFileCacheSize", 87))) << result.out;
+    EXPECT_TRUE(Matches(ReportLine("SetSystemFileCacheSize", 87), result.out));
     EXPECT_EQ(1, result.exitCode);
     EXPECT_EQ(std::vector<std::string>{"SetSystemFileCacheSize 209715200 104857600 5"}, Log());
     EXPECT_EQ(state, State());
@@ -247,16 +250,17 @@ TEST_F(WineCache, TheSystemJudgesTheSizesAsWindowsDoes)
     ExpectCommandFacts(*this);
 }
 
+// The model refuses every bad state file (sim/model); here, that CACHESIM.dll
+// ends the run at the first cache call, with one line on standard error.
 TEST_F(WineCache, ABrokenStateFileEndsTheRunWithExitCode2)
 {
-    // As on the simulated system: no value wraps, no key is made up.
-    for (const std::string state : {"min=-1\n", "colour=blue\n"}) {
-        ToolResult result = Run({"-G"}, state);
-        EXPECT_EQ(2, result.exitCode) << state;
-        EXPECT_EQ("", result.out) << state;
-        EXPECT_TRUE(std::regex_match(result.err, std::regex("cachesim: cachesim\\.state: [^\n]+\r?\n"))) << result.err;
-        EXPECT_EQ(state, State()) << state;
-    }
+    const std::string state = "min=-1\n";
+    ToolResult result = Run({"-G"}, state);
+    EXPECT_EQ(2, result.exitCode);
+    EXPECT_EQ("", result.out);
+    EXPECT_TRUE(Matches("cachesim: cachesim.state: line 1: " + AnyText + "\n", result.err) ||
+                Matches("cachesim: cachesim.state: line 1: " + AnyText + "\r\n", result.err));
+    EXPECT_EQ(state, State());
 }
 
 TEST_F(WineCache, LimitsPast4GiBNeedThe64BitProgram)
@@ -276,10 +280,9 @@ TEST_F(WineCache, LimitsPast4GiBNeedThe64BitProgram)
         EXPECT_EQ("0", StateValue(State(), "flags"));
     } else {
         // The 32-bit program cannot receive them: 534, and Clear writes nothing.
-        std::smatch getMatch, clearMatch;
-        EXPECT_TRUE(std::regex_match(get.out, getMatch, ReportLine("GetSystemFileCacheSize", 534))) << get.out;
+        EXPECT_TRUE(Matches(ReportLine("GetSystemFileCacheSize", 534), get.out));
         EXPECT_EQ(1, get.exitCode);
-        EXPECT_TRUE(std::regex_match(clear.out, clearMatch, ReportLine("GetSystemFileCacheSize", 534))) << clear.out;
+        EXPECT_TRUE(Matches(ReportLine("GetSystemFileCacheSize", 534), clear.out));
         EXPECT_EQ(1, clear.exitCode);
         EXPECT_EQ(std::vector<std::string>{"GetSystemFileCacheSize"}, getLog);
         EXPECT_EQ(std::vector<std::string>{"GetSystemFileCacheSize"}, Log());
@@ -291,7 +294,11 @@ TEST_F(WineCache, LimitsPast4GiBNeedThe64BitProgram)
 // The two stand-ins of Windows side by side: the same command line on the same
 // state, once on the simulated system and once under Wine with CACHESIM.dll,
 // must give the same exit code, output and state afterwards. Line ends and the
-// system's message text are Wine's own and are set aside.
+// system's message text are Wine's own and are set aside. Both serve the two
+// cache calls from the one model, so this catches what differs between the two
+// adapters and the two runtimes (sizes, line ends, the privilege step, the
+// state file's I/O), not a wrong kernel rule: the model's own tests, against
+// the kernel's published rules, are there for those.
 
 // A state and a command line drawn from a seed, with sizes near the rules' edges.
 struct DrawnCase {
@@ -327,7 +334,6 @@ DrawnCase Draw(unsigned seed)
         drawn.state += "largest=" + pick({"16777216", "2147483648", "4294963200"}) + "\n";
     if (random() % 3 == 0)
         drawn.state += "available=" + pick({"0", "67108864", "1073741824"}) + "\n";
-    drawn.state += "privilege=held\n";
 
     std::vector<std::string> megabytes = {"0",   "1",    "15",   "16",   "17",   "63",   "64",   "100",
                                           "1024", "2000", "2048", "3000", "4000", "4095"};

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks every fenced block of the README as what it is.
+"""Checks every fenced block of the README and of docs/development.md as what it is.
 
 Each block carries its language, and each must match exactly one row of BLOCKS
 below: the row names a line that only that block holds, and either the check
@@ -7,14 +7,14 @@ that runs it or why nothing here can. On top of that every block of a language
 is checked as that language: PowerShell by PowerShell's own parser, YAML by a
 YAML parser, XML saved in UTF-16 by an XML parser, sh by `sh -n`.
 
-    check_readme.py sim README.md --velmora PATH
+    check_readme.py sim SOURCE_DIR --velmora PATH
         every block but the cmd scripts: PowerShell, YAML (with ansible-playbook),
         XML, sh and text, with Velmora on the simulated system
-    check_readme.py wine README.md --wine WINE_SH --cache-sim DIR --eventcreate EXE
+    check_readme.py wine SOURCE_DIR --wine WINE_SH --cache-sim DIR --eventcreate EXE
         the startup script, run by Wine's cmd with the CACHESIM.dll copy of
         Velmora.exe beside it and a stand-in for eventcreate
 
-A failure names the block by its first line in the README.
+A failure names the block by its document and the line of its fence.
 """
 
 import argparse
@@ -30,26 +30,27 @@ import xml.etree.ElementTree as ElementTree
 import yaml
 
 LANGUAGES = {"powershell", "bat", "yaml", "xml", "sh", "text"}
+DOCUMENTS = ["README.md", "docs/development.md"]
 MiB = 1048576
 PWSH = "pwsh"
 
 
 class Block:
-    def __init__(self, language, line, text):
-        self.language, self.line, self.text = language, line, text
+    def __init__(self, document, language, line, text):
+        self.document, self.language, self.line, self.text = document, language, line, text
 
     def __str__(self):
-        return f"README line {self.line} ({self.language})"
+        return f"{self.document} line {self.line} ({self.language})"
 
 
-def read_blocks(path):
+def read_blocks(source, document):
     blocks, current = [], None
-    with open(path, encoding="utf-8") as readme:
+    with open(os.path.join(source, document), encoding="utf-8") as readme:
         for number, line in enumerate(readme, 1):
             if current is None:
                 fence = re.match(r"^```(.*)$", line.rstrip("\n"))
                 if fence:
-                    current = Block(fence.group(1).strip(), number, "")
+                    current = Block(document, fence.group(1).strip(), number, "")
             elif line.rstrip("\n") == "```":
                 blocks.append(current)
                 current = None
@@ -179,7 +180,7 @@ def check_restore(block, context, failures):
         if record is not None:
             with open(sim.record, "w") as file:
                 file.write(record)
-        sim.set_state(state + ("" if "privilege=" in state else "privilege=held\n"))
+        sim.set_state(state)
         before = state_of(sim.state)
         result = sim.pwsh(block.text)
         failures.expect(block, f"restore with {name}: exit code", code, result.returncode)
@@ -269,6 +270,12 @@ def check_test_all(block, context, failures):
                     os.path.exists(os.path.join(context.source, block.text.split()[-1])))
 
 
+def check_script_named(block, context, failures):
+    """A block that no test here can run as it stands names scripts that exist."""
+    for script in re.findall(r"\bsh (\S+\.sh)\b", block.text):
+        failures.expect(block, f"{script} exists", True, os.path.exists(os.path.join(context.source, script)))
+
+
 def check_task_xml(block, context, failures):
     root = ElementTree.fromstring(block.text.encode("utf-16"))
     ns = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
@@ -314,9 +321,9 @@ def check_play(block, context, failures):
     local_play = os.path.join(context.scratch, "local-play.yml")
     with open(local_play, "w") as file:
         yaml.safe_dump(plays, file, sort_keys=False)
-    hosts = {"capped": "min=268435456\nmax=2147483648\nflags=5\nprivilege=held\n",
-             "untouched": "privilege=held\n",
-             "broken": "fail.GetSystemFileCacheSize=5\nprivilege=held\n"}
+    hosts = {"capped": "min=268435456\nmax=2147483648\nflags=5\n",
+             "untouched": "",
+             "broken": "fail.GetSystemFileCacheSize=5\n"}
     inventory = os.path.join(context.scratch, "inventory.ini")
     with open(inventory, "w") as file:
         file.write("[windows]\n")
@@ -418,7 +425,7 @@ def check_startup_script(block, context, failures):
 # --- the table of blocks ---------------------------------------------------------
 
 # (language, text that one line of that block alone holds, the check that runs it
-# in sim or wine, or None and why no test here can run it)
+# in sim or wine or None, and why no test here can run the block as it stands or None)
 BLOCKS = [
     ("text", "Velmora -G                  print the current minimum, maximum and flags", None,
      "the synopsis: the usage block and the command-line tests check what it names"),
@@ -450,12 +457,12 @@ BLOCKS = [
     ("text", "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)", None,
      "what the block above prints: checked there"),
     ("sh", "sh scripts/test-all.sh", ("sim", check_test_all), None),
-    ("sh", "VELMORA_HOMEPAGE_URL=https://example.org/velmora sh scripts/release.sh", None,
-     "a real release: tests/test_release.sh runs release.sh with such URLs; sh -n"),
-    ("sh", "VELMORA_SIGN_TIMESTAMP_URL=http://timestamp.example/ sh scripts/release.sh", None,
-     "needs a real certificate: tests/test_release.sh signs with a throwaway one; sh -n"),
-    ("sh", "sh scripts/check-release.sh <release URL>/Velmora-1.0.0-win64.zip", None,
-     "needs a published release: tests/test_release.sh runs check-release.sh on its own; sh -n"),
+    ("sh", "VELMORA_HOMEPAGE_URL=https://example.org/velmora sh packaging/release.sh", ("sim", check_script_named),
+     "a real release: packaging/tests/test_release.sh runs release.sh with such URLs"),
+    ("sh", "VELMORA_SIGN_TIMESTAMP_URL=http://timestamp.example/ sh packaging/release.sh", ("sim", check_script_named),
+     "needs a real certificate: packaging/tests/test_release.sh signs with a throwaway one"),
+    ("sh", "sh packaging/check-release.sh <release URL>/Velmora-1.0.0-win64.zip", ("sim", check_script_named),
+     "needs a published release: packaging/tests/test_release.sh runs check-release.sh on its own"),
 ]
 
 
@@ -502,7 +509,7 @@ class Context:
     def __init__(self, arguments, blocks, scratch):
         self.__dict__.update(vars(arguments))
         self.blocks, self.scratch = blocks, scratch
-        self.source = os.path.dirname(os.path.abspath(arguments.readme))
+        self.source = os.path.abspath(arguments.source)
 
     def next_block(self, block):
         index = self.blocks.index(block)
@@ -512,7 +519,7 @@ class Context:
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("mode", choices=["sim", "wine"])
-    parser.add_argument("readme")
+    parser.add_argument("source")
     parser.add_argument("--velmora")
     parser.add_argument("--pwsh", default="pwsh")
     parser.add_argument("--wine")
@@ -522,7 +529,7 @@ def main():
     global PWSH
     PWSH = arguments.pwsh
 
-    blocks = read_blocks(arguments.readme)
+    blocks = [block for document in DOCUMENTS for block in read_blocks(arguments.source, document)]
     failures = Failures()
     rows_met = [0] * len(BLOCKS)
     matched = []

@@ -1,5 +1,6 @@
 // The rules of the system file cache, asked of the model that both stand-ins of
-// Windows use: each row is one fact about what Windows answers and keeps.
+// Windows use: each row is one fact about what Windows answers and keeps. The
+// state file's refusals are all here; the command-line tests try one each.
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ CacheLimits Parse(const std::string &text, int bits)
 {
     SystemState state;
     std::string error;
-    EXPECT_TRUE(ParseSystemState(text, bits, true, &state, &error)) << text << ": " << error;
+    EXPECT_TRUE(ParseSystemState(text, bits, &state, &error)) << text << ": " << error;
     return state.cache;
 }
 
@@ -180,6 +181,46 @@ TEST(CacheModel, WhatAnUntouchedSystemHolds)
     }
 }
 
+TEST(CacheModel, TheTokenHoldsThePrivilegeUnlessTheStateSaysMissing)
+{
+    for (const auto &c : std::vector<std::pair<std::string, bool>>{{"", true}, {"privilege=held\n", true},
+                                                                   {"privilege=missing\n", false}}) {
+        SystemState state;
+        std::string error;
+        ASSERT_TRUE(ParseSystemState(c.first, ProcessBits, &state, &error)) << error;
+        EXPECT_EQ(c.second, state.privilegeHeld) << c.first;
+    }
+}
+
+// What a stand-in answers: a failure the state forces comes before the rules,
+// and a failed call leaves the state as it was.
+TEST(CacheModel, TheStandInsServeForcedFailuresFirst)
+{
+    SystemState state;
+    std::string error;
+    ASSERT_TRUE(ParseSystemState("fail.GetSystemFileCacheSize=1314\nfail.SetSystemFileCacheSize=5\n", ProcessBits,
+                                 &state, &error))
+        << error;
+    const std::string before = FormatSystemState(state);
+    SIZE_T minimum = 7, maximum = 7;
+    DWORD flags = 7, answer = 0;
+    EXPECT_FALSE(ServeGetSystemFileCacheSize(state, &minimum, &maximum, &flags, &answer));
+    EXPECT_EQ(1314u, answer);
+    EXPECT_EQ(7u, minimum) << "a failed Get wrote its outputs";
+    EXPECT_FALSE(ServeSetSystemFileCacheSize(&state, 100 * MiB, 200 * MiB, On, true, &answer));
+    EXPECT_EQ(5u, answer);
+    EXPECT_EQ(before, FormatSystemState(state));
+
+    SystemState untouched;
+    ASSERT_TRUE(ParseSystemState("", ProcessBits, &untouched, &error)) << error;
+    EXPECT_TRUE(ServeSetSystemFileCacheSize(&untouched, 100 * MiB, 200 * MiB, On, true, &answer));
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, answer);
+    EXPECT_TRUE(ServeGetSystemFileCacheSize(untouched, &minimum, &maximum, &flags, &answer));
+    EXPECT_EQ(100 * MiB, (uint64_t)minimum);
+    EXPECT_EQ(200 * MiB, (uint64_t)maximum);
+    EXPECT_EQ(On, flags);
+}
+
 TEST(CacheModel, AStateFileOutOfRangeIsRefused)
 {
     const struct {
@@ -191,6 +232,7 @@ TEST(CacheModel, AStateFileOutOfRangeIsRefused)
         {"min=-1\n", 64},
         {"min=abc\n", 64},
         {"min=4097\n", 64},
+        {"min=1000\n", 32},
         {"max=18446744073709551616\n", 64},
         {"max=18446744073709551615\n", 64},
         {"largest=0\n", 64},
@@ -204,6 +246,8 @@ TEST(CacheModel, AStateFileOutOfRangeIsRefused)
         {"min=4294967296\nsystem=x86\n", 32},
         {"privilege=maybe\n", 64},
         {"console=70000\n", 64},
+        {"console=x\n", 64},
+        {"console=-1\n", 64},
         {"fail.ExitProcess=5\n", 64},
         {"fail.OpenProcessToken=0\n", 64},
         {"fail.FormatMessageW=4294967296\n", 64},
@@ -211,7 +255,7 @@ TEST(CacheModel, AStateFileOutOfRangeIsRefused)
     for (const auto &c : refused) {
         SystemState state;
         std::string error;
-        EXPECT_FALSE(ParseSystemState(c.state, c.bits, true, &state, &error)) << c.state;
+        EXPECT_FALSE(ParseSystemState(c.state, c.bits, &state, &error)) << c.state;
         EXPECT_NE("", error) << c.state;
     }
 }
@@ -222,14 +266,14 @@ TEST(CacheModel, TheStateFileReadsBackWhatItWrote)
     std::string error;
     ASSERT_TRUE(ParseSystemState("min=1236992\nmax=4096\nflags=4\nsystem=x64\nlargest=8192\navailable=0\n"
                                  "privilege=missing\nconsole=850\nfail.AdjustTokenPrivileges=6\n",
-                                 32, true, &state, &error))
+                                 32, &state, &error))
         << error;
     // The system's kind sets the defaults first, wherever its line stands.
     EXPECT_EQ("system=x64\nmin=1236992\nmax=4096\nflags=4\nlargest=8192\navailable=0\nprivilege=missing\n"
               "console=850\nfail.AdjustTokenPrivileges=6\n",
               FormatSystemState(state));
     SystemState again;
-    ASSERT_TRUE(ParseSystemState(FormatSystemState(state), 32, false, &again, &error)) << error;
+    ASSERT_TRUE(ParseSystemState(FormatSystemState(state), 32, &again, &error)) << error;
     EXPECT_EQ(FormatSystemState(state), FormatSystemState(again));
 }
 

@@ -8,9 +8,11 @@
 #   scoop/velmora.json    the Scoop manifest
 #   winget/               the winget manifest set (version, defaultLocale, installer)
 # Two runs on the same commit write the same bytes: every archive entry carries
-# the commit's time (SOURCE_DATE_EPOCH, unless set).
+# the commit's time (SOURCE_DATE_EPOCH, unless set). The release is made in a
+# scratch folder beside OUTPUT_DIR, which then replaces OUTPUT_DIR whole: nothing
+# of an earlier release stays in it.
 #
-# Usage: sh scripts/release.sh [--trial] [OUTPUT_DIR]
+# Usage: sh packaging/release.sh [--trial] [OUTPUT_DIR]
 #   --trial   let the manifests name a host that never resolves (.invalid), to
 #             try them out; such a release is for trying only
 # Environment:
@@ -54,12 +56,11 @@ fi
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-release-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-# The 64-bit build first: its configuration gives the version and the homepage.
+# The 64-bit build first: it gives the version and the homepage.
 echo "Building win64"
-sh "$root/scripts/build-release.sh" win64 "$scratch/win64"
-cpack_config="$scratch/win64/CPackConfig.cmake"
-version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$cpack_config")
-homepage=${VELMORA_HOMEPAGE_URL:-$(sed -n 's/^set(CPACK_PACKAGE_HOMEPAGE_URL "\(.*\)")$/\1/p' "$cpack_config")}
+version=$(sh "$root/packaging/build-release.sh" win64 "$scratch/win64")
+. "$scratch/win64/release.env"
+homepage=${VELMORA_HOMEPAGE_URL:-$HOMEPAGE}
 homepage=${homepage%/}
 url_base=${VELMORA_RELEASE_URL:-$homepage/releases/download/v$version}
 url_base=${url_base%/}
@@ -92,7 +93,7 @@ case $url_base in
 esac
 
 echo "Building win32"
-sh "$root/scripts/build-release.sh" win32 "$scratch/win32"
+sh "$root/packaging/build-release.sh" win32 "$scratch/win32" >/dev/null
 
 # sign EXE: Authenticode, SHA-256, time-stamped where a service is named. The
 # password goes through a private file, not the command line.
@@ -113,18 +114,20 @@ sign() {
     rm -f "$scratch/password"
 }
 
-# Only what a release consists of is replaced in the output folder.
-mkdir -p "$out"
-rm -rf "$out"/Velmora-*-win32.zip "$out"/Velmora-*-win64.zip "$out/SHA256SUMS" "$out/LICENSE" "$out/CHANGELOG.md" \
-    "$out/RELEASE-NOTES.md" "$out/scoop" "$out/winget"
+# The release is made beside the output folder, on the same file system, and
+# then takes its place whole.
+mkdir -p "$(dirname "$out")"
+made=$(mktemp -d "$(dirname "$out")/.velmora-release-XXXXXX")
+trap 'rm -rf "$scratch" "$made"' EXIT
 for arch in win32 win64; do
     build="$scratch/$arch"
     [ -z "$pkcs12" ] || sign "$build/Velmora.exe"
-    (cd "$build" && cpack -G ZIP) >>"$build.log" 2>&1 || {
+    (cd "$build" && cpack) >>"$build.log" 2>&1 || {
         cat "$build.log" >&2
         exit 1
     }
-    cp "$build/package/Velmora-$version-$arch.zip" "$out/"
+    . "$build/release.env"
+    cp "$ARCHIVE" "$made/"
 done
 
 if [ -n "$pkcs12" ]; then
@@ -132,8 +135,12 @@ if [ -n "$pkcs12" ]; then
 else
     echo "Not signed: VELMORA_SIGN_PKCS12 names no certificate"
 fi
-cmake -D "RELEASE_DIR=$out" -D "CPACK_CONFIG=$cpack_config" -D "URL_BASE=$url_base" -D "HOMEPAGE=$homepage" \
-    -P "$root/cmake/ReleaseManifests.cmake"
+cmake -D "RELEASE_DIR=$made" -D "CPACK_CONFIG=$scratch/win64/CPackConfig.cmake" -D "URL_BASE=$url_base" \
+    -D "HOMEPAGE=$homepage" -P "$root/packaging/ReleaseManifests.cmake"
+chmod 755 "$made"
+rm -rf "$out"
+mv "$made" "$out"
+echo "Velmora $version in $out, to be published at $url_base"
 if [ -n "$trial" ]; then
     echo "TRIAL: these manifests are for trying only; publish no release made with --trial"
 else

@@ -2,10 +2,12 @@
 # Builds Velmora.exe as a release has it, the one way the release script, the
 # release check and their test all build it: the win32 or win64 preset
 # configured afresh in BUILD_DIR, without tests, and the program built there
-# (BUILD_DIR/Velmora.exe, ready for cpack). What the build prints goes to
+# (BUILD_DIR/Velmora.exe, ready for cpack). Prints the version it built, the one
+# line on standard output; BUILD_DIR/release.env holds what else the build knows
+# of the release (see ReleaseArchive.cmake). What the build prints goes to
 # BUILD_DIR.log, and to standard error when it fails.
 #
-# Usage: sh scripts/build-release.sh win32|win64 BUILD_DIR
+# Usage: sh packaging/build-release.sh win32|win64 BUILD_DIR
 set -eu
 
 case ${1:-}:${2:-} in
@@ -23,3 +25,5 @@ log="$build.log"
     echo "build-release.sh: building $arch failed" >&2
     exit 1
 }
+. "$build/release.env"
+echo "$VERSION"

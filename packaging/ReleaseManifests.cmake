@@ -60,10 +60,9 @@ file(WRITE "${RELEASE_DIR}/SHA256SUMS" "${sums}")
 file(COPY "${source}/LICENSE" "${source}/CHANGELOG.md" DESTINATION "${RELEASE_DIR}"
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 
-set(templates "${CMAKE_CURRENT_LIST_DIR}/../packaging")
+set(templates "${CMAKE_CURRENT_LIST_DIR}")
 configure_file("${templates}/scoop/velmora.json.in" "${RELEASE_DIR}/scoop/velmora.json" @ONLY)
 foreach(name IN ITEMS Velmora.Velmora Velmora.Velmora.locale.en-US Velmora.Velmora.installer)
     configure_file("${templates}/winget/${name}.yaml.in" "${RELEASE_DIR}/winget/${name}.yaml" @ONLY)
 endforeach()
 
-message("Velmora ${VERSION} of ${RELEASE_DATE} in ${RELEASE_DIR}, to be published at ${URL_BASE}")

@@ -1,11 +1,12 @@
-// What Velmora's command line gets from a system that keeps the cache limits as
-// Windows does: one table for the simulated system and for CACHESIM.dll under
-// Wine, each row a system state, a command line, and what must come of it.
+// Command-line cases that hold on every system that keeps the cache limits as
+// Windows does: run on the simulated system (SimTests.cpp) and on CACHESIM.dll
+// under Wine (WineTests.cpp). A row uses only the cache's own state keys
+// (system, min, max, flags, largest, available); a case that needs another key
+// of the simulated system goes in SimulatedSystem.h.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,14 @@ inline const std::vector<CommandFact> &CommandFacts()
         {"0 0 puts both hard limits on at the current sizes", 64, "system=x64\n", {"-S", "0", "0"},
          "Success: SetSystemFileCacheSize(Min:[0], Max:[0], Flags: 5)", "", 0,
          "Success: GetSystemFileCacheSize(Min:[1048576], Max:[17592186044416], Flags: 5)"},
+        {"0 0 on sizes 7 pages apart: hard limits on", 0, "min=67080192\nmax=67108864\n", {"-S", "0", "0"},
+         "Success: SetSystemFileCacheSize(Min:[0], Max:[0], Flags: 5)", "", 0,
+         "Success: GetSystemFileCacheSize(Min:[67080192], Max:[67108864], Flags: 5)"},
+        {"0 0 on sizes 6 pages apart: too close for hard limits", 0, "min=67084288\nmax=67108864\n",
+         {"-S", "0", "0"}, "", "SetSystemFileCacheSize", 87, ""},
+        {"Clear on a maximum below 20 pages raises both to 20", 0, "min=8192\nmax=16384\n", {"-C"},
+         "Success: SetSystemFileCacheSize(Min:[8192], Max:[16384], Flags: 10)", "", 0,
+         "Success: GetSystemFileCacheSize(Min:[81920], Max:[81920], Flags: 0)"},
         {"a maximum above the largest is lowered without a word", 64, "largest=8589934592\n", {"-S", "1", "10000"},
          "Success: SetSystemFileCacheSize(Min:[1048576], Max:[10485760000], Flags: 5)", "", 0,
          "Success: GetSystemFileCacheSize(Min:[1048576], Max:[8589934592], Flags: 5)"},
@@ -63,21 +72,20 @@ template <typename System> void ExpectCommandFacts(System &system)
     for (const CommandFact &fact : CommandFacts()) {
         if (fact.bits != 0 && fact.bits != g_tool.sizeBits)
             continue;
-        SCOPED_TRACE(std::string(fact.rule) + ": " + Describe(fact.args) + " on " + fact.state);
+        SCOPED_TRACE(std::string(fact.rule) + ": " + Describe(fact.args) + " on " + Visible(fact.state));
         system.Write(fact.state);
         const std::string before = system.State();
         ToolResult result = system.RunAgain(fact.args);
         if (!fact.success.empty()) {
-            EXPECT_EQ(AsWritten(fact.success + "\n"), result.out);
+            EXPECT_TRUE(Matches(AsWritten(fact.success + "\n"), result.out));
             EXPECT_EQ(0, result.exitCode);
             ToolResult get = system.RunAgain({"-G"});
-            EXPECT_EQ(AsWritten(fact.getAfter + "\n"), get.out);
+            EXPECT_TRUE(Matches(AsWritten(fact.getAfter + "\n"), get.out)) << "-G after it";
         } else {
             // The system's text ends in its own CR LF, and the line in one more.
-            EXPECT_TRUE(std::regex_match(result.out, std::regex("main\\.cpp:[0-9]+: " + fact.failedCall + "\\(" +
-                                                                std::to_string(fact.code) + "\\): [^\r\n]+" +
-                                                                AsWritten("\r\n\n"))))
-                << result.out;
+            EXPECT_TRUE(Matches(AsWritten("main.cpp:" + AnyLine + ": " + fact.failedCall + "(" +
+                                          std::to_string(fact.code) + "): " + AnyText + "\r\n\n"),
+                                result.out));
             EXPECT_EQ(1, result.exitCode);
             EXPECT_EQ(before, system.State()) << "a failed call changed the system";
         }

@@ -13,6 +13,9 @@
 //
 // When cachesim.log exists beside the DLL, every call is appended to it with what
 // it received: "GetSystemFileCacheSize" or "SetSystemFileCacheSize MIN MAX FLAGS".
+//
+// The two calls themselves are the cache model's (CacheModel.h); this file keeps
+// the DLL's file I/O, the caller's privilege and the last error.
 
 // This DLL defines two of kernel32's functions: they are not imported here.
 #define _KERNEL32_
@@ -27,9 +30,6 @@
 #include "CacheModel.h"
 
 namespace {
-
-const int ExitBadState = 2;
-const int ProcessBits = (int)sizeof(SIZE_T) * 8;
 
 HMODULE self;
 
@@ -60,13 +60,13 @@ SystemState LoadState()
     FILE *file = OpenBeside(L"cachesim.state", L"rb");
     SystemState state;
     std::string error;
-    bool parsed = ReadSystemState(file, ProcessBits, true, &state, &error);
+    bool parsed = ReadSystemState(file, ProcessBits, &state, &error);
     if (file != NULL)
         fclose(file);
     if (!parsed) {
         fprintf(stderr, "cachesim: cachesim.state: %s\n", error.c_str());
         fflush(stderr);
-        ExitProcess(ExitBadState);
+        ExitProcess(StateRefusedExitCode);
     }
     return state;
 }
@@ -90,14 +90,12 @@ void Log(const char *line)
     fclose(file);
 }
 
-// Makes the call fail when the state file asks for it.
-bool ForcedFailure(const SystemState &state, const char *service)
+// The last error after a call the model served: its error where it failed.
+BOOL Served(BOOL served, DWORD error)
 {
-    auto failure = state.failures.find(service);
-    if (failure == state.failures.end())
-        return false;
-    SetLastError(failure->second);
-    return true;
+    if (!served)
+        SetLastError(error);
+    return served;
 }
 
 // Whether SeIncreaseQuotaPrivilege is enabled in the caller's token. ADVAPI32 is
@@ -134,20 +132,9 @@ extern "C" __declspec(dllexport) BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMi
 {
     Log("GetSystemFileCacheSize");
     SystemState state = LoadState();
-    if (ForcedFailure(state, "GetSystemFileCacheSize"))
-        return FALSE;
-    uint64_t minimum = 0;
-    uint64_t maximum = 0;
-    DWORD flags = 0;
-    DWORD answer = GetCacheLimits(state.cache, ProcessBits, &minimum, &maximum, &flags);
-    if (answer != ERROR_SUCCESS) {
-        SetLastError(answer);
-        return FALSE;
-    }
-    *lpMinimumFileCacheSize = (SIZE_T)minimum;
-    *lpMaximumFileCacheSize = (SIZE_T)maximum;
-    *lpFlags = flags;
-    return TRUE;
+    DWORD error = ERROR_SUCCESS;
+    BOOL served = ServeGetSystemFileCacheSize(state, lpMinimumFileCacheSize, lpMaximumFileCacheSize, lpFlags, &error);
+    return Served(served, error);
 }
 
 extern "C" __declspec(dllexport) BOOL WINAPI SetSystemFileCacheSize(SIZE_T MinimumFileCacheSize,
@@ -158,14 +145,11 @@ extern "C" __declspec(dllexport) BOOL WINAPI SetSystemFileCacheSize(SIZE_T Minim
              (unsigned long long)MaximumFileCacheSize, (unsigned long)Flags);
     Log(line);
     SystemState state = LoadState();
-    if (ForcedFailure(state, "SetSystemFileCacheSize"))
+    DWORD error = ERROR_SUCCESS;
+    BOOL served = ServeSetSystemFileCacheSize(&state, MinimumFileCacheSize, MaximumFileCacheSize, Flags,
+                                              QuotaPrivilegeEnabled(), &error);
+    if (!Served(served, error))
         return FALSE;
-    DWORD answer = SetCacheLimits(&state.cache, MinimumFileCacheSize, MaximumFileCacheSize, Flags,
-                                  QuotaPrivilegeEnabled(), ProcessBits);
-    if (answer != ERROR_SUCCESS) {
-        SetLastError(answer);
-        return FALSE;
-    }
     if (!SaveState(state)) {
         SetLastError(ERROR_WRITE_FAULT);
         return FALSE;

@@ -5,7 +5,7 @@
 # build once its signature is taken off; the archive is then packed again with
 # the signed program in it, and compared whole.
 #
-# Usage: sh scripts/check-release.sh Velmora-VERSION-ARCH.zip | URL
+# Usage: sh packaging/check-release.sh Velmora-VERSION-ARCH.zip | URL
 # Exit code: 0 the archive holds this commit's build, 1 it does not, 2 usage.
 set -eu
 
@@ -34,8 +34,7 @@ version=${version%-$arch.zip}
 
 build="$scratch/build"
 echo "Building $arch from $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "$root")"
-sh "$root/scripts/build-release.sh" "$arch" "$build"
-built_version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")
+built_version=$(sh "$root/packaging/build-release.sh" "$arch" "$build")
 if [ "$built_version" != "$version" ]; then
     echo "DIFFERENT: this checkout is version $built_version, the archive $version" \
         "(check out the commit that release v$version was made from)"
@@ -57,11 +56,12 @@ elif ! grep -q "No signature found" "$scratch/signature.log"; then
     exit 1
 fi
 
-(cd "$build" && cpack -G ZIP) >>"$build.log" 2>&1 || {
+(cd "$build" && cpack) >>"$build.log" 2>&1 || {
     cat "$build.log" >&2
     exit 1
 }
-if cmp -s "$archive" "$build/package/$name"; then
+. "$build/release.env"
+if cmp -s "$archive" "$ARCHIVE"; then
     echo "SAME: $name holds this commit's build, byte for byte"
 else
     echo "DIFFERENT: $name is not this commit's archive"

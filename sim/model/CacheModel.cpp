@@ -239,8 +239,39 @@ DWORD GetCacheLimits(const CacheLimits &cache, int callerBits, uint64_t *minimum
     return ERROR_SUCCESS;
 }
 
-bool ParseSystemState(const std::string &text, int processBits, bool privilegeHeld, SystemState *state,
-                      std::string *error)
+BOOL ServeGetSystemFileCacheSize(const SystemState &state, PSIZE_T minimum, PSIZE_T maximum, PDWORD flags,
+                                 DWORD *error)
+{
+    uint64_t minimumBytes = 0;
+    uint64_t maximumBytes = 0;
+    DWORD hardLimits = 0;
+    *error = ForcedFailure(state, "GetSystemFileCacheSize");
+    if (*error == ERROR_SUCCESS)
+        *error = GetCacheLimits(state.cache, ProcessBits, &minimumBytes, &maximumBytes, &hardLimits);
+    if (*error != ERROR_SUCCESS)
+        return FALSE;
+    *minimum = (SIZE_T)minimumBytes;
+    *maximum = (SIZE_T)maximumBytes;
+    *flags = hardLimits;
+    return TRUE;
+}
+
+BOOL ServeSetSystemFileCacheSize(SystemState *state, SIZE_T minimum, SIZE_T maximum, DWORD flags,
+                                 bool privilegeEnabled, DWORD *error)
+{
+    *error = ForcedFailure(*state, "SetSystemFileCacheSize");
+    if (*error == ERROR_SUCCESS)
+        *error = SetCacheLimits(&state->cache, minimum, maximum, flags, privilegeEnabled, ProcessBits);
+    return *error == ERROR_SUCCESS;
+}
+
+DWORD ForcedFailure(const SystemState &state, const char *service)
+{
+    auto failure = state.failures.find(service);
+    return failure == state.failures.end() ? ERROR_SUCCESS : failure->second;
+}
+
+bool ParseSystemState(const std::string &text, int processBits, SystemState *state, std::string *error)
 {
     struct Entry {
         int line;
@@ -281,7 +312,6 @@ bool ParseSystemState(const std::string &text, int processBits, bool privilegeHe
     // The system's kind sets every default; the other keys then override them.
     SystemState parsed;
     parsed.cache = Untouched(system);
-    parsed.privilegeHeld = privilegeHeld;
     for (const auto &entry : entries) {
         if (!ApplyKey(entry.key, entry.value, &parsed, error)) {
             *error = "line " + std::to_string(entry.line) + ": " + *error;
@@ -308,7 +338,7 @@ std::string FormatSystemState(const SystemState &state)
     return text;
 }
 
-bool ReadSystemState(FILE *file, int processBits, bool privilegeHeld, SystemState *state, std::string *error)
+bool ReadSystemState(FILE *file, int processBits, SystemState *state, std::string *error)
 {
     std::string text;
     if (file != NULL) {
@@ -317,5 +347,5 @@ bool ReadSystemState(FILE *file, int processBits, bool privilegeHeld, SystemStat
         while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
             text.append(buffer, got);
     }
-    return ParseSystemState(text, processBits, privilegeHeld, state, error);
+    return ParseSystemState(text, processBits, state, error);
 }

@@ -8,10 +8,19 @@ install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" 
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Velmora)
-set(CPACK_PACKAGE_VENDOR "The Velmora developers")
+set(CPACK_PACKAGE_VENDOR "${VELMORA_VENDOR}")
 set(CPACK_PACKAGE_FILE_NAME "Velmora-${PROJECT_VERSION}-${VELMORA_WINDOWS_ARCH}")
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
 set(CPACK_VELMORA_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
+# What the build knows of the release, for the release scripts to read (sh):
+# the version, the project's homepage, and the archive cpack writes.
+file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/release.env" CONTENT [[
+VERSION='@PROJECT_VERSION@'
+HOMEPAGE='@PROJECT_HOMEPAGE_URL@'
+ARCHIVE='@CPACK_PACKAGE_DIRECTORY@/@CPACK_PACKAGE_FILE_NAME@.zip'
+]] @ONLY)
+
 include(CPack)
+

@@ -1,8 +1,10 @@
 // The system file cache limits as the Windows kernel keeps them, the rules by
 // which GetSystemFileCacheSize and SetSystemFileCacheSize read and change them,
-// and the state file that holds a simulated system between runs. One model for
-// both stand-ins of Windows: the simulated system (winsim.cpp) and CACHESIM.dll,
-// which serves the same two calls to Velmora.exe under Wine.
+// how a stand-in of Windows serves those two calls, and the state file that
+// holds a simulated system between runs. One model for both stand-ins: the
+// simulated system (sim/native) and CACHESIM.dll (sim/wine), which serves the
+// same two calls to Velmora.exe under Wine. The stand-ins keep only their own
+// file I/O and their own way of setting the last error.
 #pragma once
 
 #include <windows.h>
@@ -15,6 +17,13 @@
 
 // The kernel keeps the limits in pages of this size.
 const uint64_t CachePageBytes = 4096;
+
+// The width of SIZE_T in the process a stand-in serves: 32 or 64.
+const int ProcessBits = (int)sizeof(SIZE_T) * 8;
+
+// How a stand-in ends the process when its state file does not parse: with
+// this exit code and one line on standard error.
+const int StateRefusedExitCode = 2;
 
 enum class SystemKind { X86, X64 };
 
@@ -32,7 +41,8 @@ struct CacheLimits {
 };
 
 // A whole simulated system: the cache limits and what the rest of the system
-// answers (the token's privilege, the console, calls made to fail).
+// answers (the token's privilege, held unless the state file says missing; the
+// console; calls made to fail).
 struct SystemState {
     CacheLimits cache;
     bool privilegeHeld = true;
@@ -51,14 +61,24 @@ DWORD SetCacheLimits(CacheLimits *cache, uint64_t minimumBytes, uint64_t maximum
 DWORD GetCacheLimits(const CacheLimits &cache, int callerBits, uint64_t *minimumBytes, uint64_t *maximumBytes,
                      DWORD *flags);
 
+// The two calls as a stand-in serves them to a process of ProcessBits: first a
+// failure the state forces, then the kernel's rules. TRUE, or FALSE with the
+// error code for the last error in *error. Set changes the state only on success.
+BOOL ServeGetSystemFileCacheSize(const SystemState &state, PSIZE_T minimum, PSIZE_T maximum, PDWORD flags,
+                                 DWORD *error);
+BOOL ServeSetSystemFileCacheSize(SystemState *state, SIZE_T minimum, SIZE_T maximum, DWORD flags,
+                                 bool privilegeEnabled, DWORD *error);
+
+// The error code with which the state makes every call of the service fail, or
+// ERROR_SUCCESS where it does not.
+DWORD ForcedFailure(const SystemState &state, const char *service);
+
 // The state file, one key=value a line (see the README's table). processBits is
 // the width of SIZE_T in the process the system runs (its default system: x86
-// for 32, x64 for 64); privilegeHeld is the default of the privilege key. On a
-// bad line, error says which and why.
-bool ParseSystemState(const std::string &text, int processBits, bool privilegeHeld, SystemState *state,
-                      std::string *error);
+// for 32, x64 for 64). On a bad line, error says which and why.
+bool ParseSystemState(const std::string &text, int processBits, SystemState *state, std::string *error);
 std::string FormatSystemState(const SystemState &state);
 
 // Reads a state file that is open for reading, or an untouched system where
 // file is NULL (no file), and parses it as ParseSystemState does.
-bool ReadSystemState(FILE *file, int processBits, bool privilegeHeld, SystemState *state, std::string *error);
+bool ReadSystemState(FILE *file, int processBits, SystemState *state, std::string *error);

@@ -6,15 +6,17 @@
 //   VELMORA_SIM_LOG    when set, a file to which every service call appends one line:
 //                      its name and its numeric arguments in decimal
 //
-// The state file and the rules of the two cache calls are the cache model's
-// (CacheModel.h). The process is a 32-bit one, or a 64-bit one where _WIN64 is
-// defined; its default system is x86 or x64 to match.
+// The state file and the two cache calls are the cache model's (CacheModel.h);
+// this file keeps the rest of the system and its file I/O. The process is a
+// 32-bit one, or a 64-bit one where _WIN64 is defined; its default system is x86
+// or x64 to match.
 //
 // Text conversion knows ASCII alone: other characters become '?', in every code
 // page. WideCharToMultiByte is logged with the code page it was asked for.
 //
 // A state file that does not parse ends the process with exit code 2 before the
-// program's main runs.
+// program's main runs. Of the services, only those that Velmora calls are here,
+// and only in the ways it calls them.
 
 #include <windows.h>
 
@@ -32,9 +34,6 @@
 #include "CacheModel.h"
 
 namespace {
-
-const int ExitBadState = 2;
-const int ProcessBits = (int)sizeof(SIZE_T) * 8;
 
 // The system's English texts for the codes that the simulated services give,
 // or that the tests make them give.
@@ -71,7 +70,7 @@ int messageBuffersHeld = 0;
 [[noreturn]] void Refuse(const std::string &why)
 {
     fprintf(stderr, "velmora-sim: %s: %s\n", statePath.c_str(), why.c_str());
-    _exit(ExitBadState);
+    _exit(StateRefusedExitCode);
 }
 
 void Log(const char *format, ...)
@@ -89,7 +88,7 @@ void Log(const char *format, ...)
     int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd < 0 || write(fd, line, (size_t)length) != length) {
         fprintf(stderr, "velmora-sim: cannot write the log %s: %s\n", logPath.c_str(), strerror(errno));
-        _exit(ExitBadState);
+        _exit(StateRefusedExitCode);
     }
     close(fd);
 }
@@ -100,7 +99,7 @@ void LoadState()
     if (file == NULL && errno != ENOENT)
         Refuse(std::string("cannot read: ") + strerror(errno));
     std::string error;
-    bool parsed = ReadSystemState(file, ProcessBits, geteuid() == 0, &state, &error);
+    bool parsed = ReadSystemState(file, ProcessBits, &state, &error);
     if (file != NULL)
         fclose(file);
     if (!parsed)
@@ -114,18 +113,26 @@ void SaveState()
     if (file == NULL || fputs(FormatSystemState(state).c_str(), file) < 0 || fclose(file) != 0 ||
         rename(temporary.c_str(), statePath.c_str()) != 0) {
         fprintf(stderr, "velmora-sim: cannot write %s: %s\n", statePath.c_str(), strerror(errno));
-        _exit(ExitBadState);
+        _exit(StateRefusedExitCode);
     }
 }
 
 // Makes the call fail when the state file asks for it.
-bool ForcedFailure(const char *service)
+bool Forced(const char *service)
 {
-    auto failure = state.failures.find(service);
-    if (failure == state.failures.end())
+    DWORD error = ForcedFailure(state, service);
+    if (error == ERROR_SUCCESS)
         return false;
-    lastError = failure->second;
+    lastError = error;
     return true;
+}
+
+// The last error after a call the model served: its error where it failed.
+BOOL Served(BOOL served, DWORD error)
+{
+    if (!served)
+        lastError = error;
+    return served;
 }
 
 // Reads the state before the program's main runs.
@@ -152,34 +159,20 @@ struct StartUp {
 BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMinimumFileCacheSize, PSIZE_T lpMaximumFileCacheSize, PDWORD lpFlags)
 {
     Log("GetSystemFileCacheSize");
-    if (ForcedFailure("GetSystemFileCacheSize"))
-        return FALSE;
-    uint64_t minimum = 0;
-    uint64_t maximum = 0;
-    DWORD flags = 0;
-    DWORD answer = GetCacheLimits(state.cache, ProcessBits, &minimum, &maximum, &flags);
-    if (answer != ERROR_SUCCESS) {
-        lastError = answer;
-        return FALSE;
-    }
-    *lpMinimumFileCacheSize = (SIZE_T)minimum;
-    *lpMaximumFileCacheSize = (SIZE_T)maximum;
-    *lpFlags = flags;
-    return TRUE;
+    DWORD error = ERROR_SUCCESS;
+    BOOL served = ServeGetSystemFileCacheSize(state, lpMinimumFileCacheSize, lpMaximumFileCacheSize, lpFlags, &error);
+    return Served(served, error);
 }
 
 BOOL WINAPI SetSystemFileCacheSize(SIZE_T MinimumFileCacheSize, SIZE_T MaximumFileCacheSize, DWORD Flags)
 {
     Log("SetSystemFileCacheSize %llu %llu %u", (unsigned long long)MinimumFileCacheSize,
         (unsigned long long)MaximumFileCacheSize, Flags);
-    if (ForcedFailure("SetSystemFileCacheSize"))
+    DWORD error = ERROR_SUCCESS;
+    BOOL served = ServeSetSystemFileCacheSize(&state, MinimumFileCacheSize, MaximumFileCacheSize, Flags,
+                                              quotaPrivilegeEnabled, &error);
+    if (!Served(served, error))
         return FALSE;
-    DWORD answer = SetCacheLimits(&state.cache, MinimumFileCacheSize, MaximumFileCacheSize, Flags,
-                                  quotaPrivilegeEnabled, ProcessBits);
-    if (answer != ERROR_SUCCESS) {
-        lastError = answer;
-        return FALSE;
-    }
     SaveState();
     return TRUE;
 }
@@ -193,7 +186,7 @@ HANDLE WINAPI GetCurrentProcess(void)
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE phToken)
 {
     Log("OpenProcessToken %u", DesiredAccess);
-    if (ForcedFailure("OpenProcessToken"))
+    if (Forced("OpenProcessToken"))
         return FALSE;
     // One token is all this system has: a second open while it is held fails
     // (a stand-in; Windows would give another handle).
@@ -210,7 +203,7 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
 BOOL WINAPI LookupPrivilegeValueW(LPCWSTR lpSystemName, LPCWSTR lpName, PLUID lpLuid)
 {
     Log("LookupPrivilegeValueW");
-    if (ForcedFailure("LookupPrivilegeValueW"))
+    if (Forced("LookupPrivilegeValueW"))
         return FALSE;
     if (lpSystemName != NULL || lpName == NULL || wcscmp(lpName, L"SeIncreaseQuotaPrivilege") != 0) {
         lastError = ERROR_NO_SUCH_PRIVILEGE;
@@ -224,7 +217,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE hToken, BOOL DisableAllPrivileges, PTOK
                                   DWORD BufferLength, PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength)
 {
     Log("AdjustTokenPrivileges %d %u", DisableAllPrivileges, BufferLength);
-    if (ForcedFailure("AdjustTokenPrivileges"))
+    if (Forced("AdjustTokenPrivileges"))
         return FALSE;
     if (hToken != TokenHandle || !tokenOpen) {
         lastError = ERROR_INVALID_HANDLE;
@@ -234,12 +227,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE hToken, BOOL DisableAllPrivileges, PTOK
         lastError = ERROR_ACCESS_DENIED;
         return FALSE;
     }
-    if (DisableAllPrivileges) {
-        quotaPrivilegeEnabled = false;
-        lastError = ERROR_SUCCESS;
-        return TRUE;
-    }
-    if (NewState == NULL || NewState->PrivilegeCount != 1 || BufferLength < sizeof(TOKEN_PRIVILEGES) ||
+    if (DisableAllPrivileges || NewState == NULL || NewState->PrivilegeCount != 1 || BufferLength < sizeof(TOKEN_PRIVILEGES) ||
         (PreviousState == NULL) != (ReturnLength == NULL)) {
         lastError = ERROR_INVALID_PARAMETER;
         return FALSE;
@@ -268,7 +256,7 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, 
                             DWORD nSize, void *Arguments)
 {
     Log("FormatMessageW %u %u %u %u", dwFlags, dwMessageId, dwLanguageId, nSize);
-    if (ForcedFailure("FormatMessageW"))
+    if (Forced("FormatMessageW"))
         return 0;
     // Only what the tool asks for: system text into a buffer the system allocates.
     if ((dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) == 0 || (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 ||
@@ -337,13 +325,13 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar, LPBOOL lpUsedDefaultChar)
 {
     Log("WideCharToMultiByte %u", CodePage);
-    if (dwFlags != 0 || lpWideCharStr == NULL || cchWideChar < 0 || cbMultiByte < 0 || lpDefaultChar != NULL ||
+    // Only a conversion into a buffer: asking for the size alone (cbMultiByte 0)
+    // is refused here, a stand-in, since Velmora never asks.
+    if (dwFlags != 0 || lpWideCharStr == NULL || cchWideChar < 0 || cbMultiByte <= 0 || lpDefaultChar != NULL ||
         lpUsedDefaultChar != NULL) {
         lastError = ERROR_INVALID_PARAMETER;
         return 0;
     }
-    if (cbMultiByte == 0)
-        return cchWideChar;
     if (cchWideChar > cbMultiByte) {
         lastError = ERROR_INSUFFICIENT_BUFFER;
         return 0;

@@ -9,10 +9,10 @@
 #       the release archive holds exactly Velmora.exe, README.md and LICENSE,
 #       each with the one time and the permissions a release gives them
 #   test_release.sh script SOURCE_DIR VERSION HOMEPAGE
-#       scripts/release.sh refuses URLs that never resolve, makes a trial release
+#       packaging/release.sh refuses URLs that never resolve, makes a trial release
 #       with them when told to, makes the same bytes from two clones at two times,
 #       signs with a throwaway certificate time-stamped by a service on loopback;
-#       scripts/check-release.sh recognises each archive and no changed one
+#       packaging/check-release.sh recognises each archive and no changed one
 set -eu
 
 fail() {
@@ -26,7 +26,8 @@ reproducible)
     scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-repro-XXXXXX")
     trap 'rm -rf "$scratch"' EXIT
     for folder in first "second folder"; do
-        sh "$source_dir/scripts/build-release.sh" "$arch" "$scratch/$folder" || fail "build-release.sh $arch"
+        sh "$source_dir/packaging/build-release.sh" "$arch" "$scratch/$folder" >/dev/null ||
+            fail "build-release.sh $arch"
     done
     cmp "$scratch/first/Velmora.exe" "$scratch/second folder/Velmora.exe" || fail "two builds of the same source differ"
     for path in "$scratch" "$source_dir"; do
@@ -41,7 +42,7 @@ archive)
     rm -rf "$build_dir/package"
     # The commit's time, as cpack takes it where SOURCE_DATE_EPOCH is not set.
     epoch=$(git -C "$(dirname "$0")" log -1 --format=%ct)
-    (cd "$build_dir" && env -u SOURCE_DATE_EPOCH cpack -G ZIP >/dev/null) || fail "cpack"
+    (cd "$build_dir" && env -u SOURCE_DATE_EPOCH cpack >/dev/null) || fail "cpack"
     archive="$build_dir/package/Velmora-$version-$arch.zip"
     listed=$(unzip -Z1 "$archive" | sort | tr '\n' ' ')
     [ "$listed" = "LICENSE README.md Velmora.exe " ] || fail "$archive holds: $listed"
@@ -69,7 +70,7 @@ script)
     unset VELMORA_RELEASE_URL VELMORA_HOMEPAGE_URL VELMORA_SIGN_PKCS12 SOURCE_DATE_EPOCH
 
     # The project's homepage is on a .invalid host: without --trial, nothing is made.
-    if sh "$source_dir/scripts/release.sh" "$scratch/refused" >"$scratch/refused.log" 2>&1; then
+    if sh "$source_dir/packaging/release.sh" "$scratch/refused" >"$scratch/refused.log" 2>&1; then
         cat "$scratch/refused.log"
         fail "release.sh made a release whose URLs never resolve"
     fi
@@ -78,12 +79,12 @@ script)
     [ ! -e "$scratch/refused" ] || fail "release.sh wrote $(ls "$scratch/refused") before refusing"
 
     # A trial release with those URLs, said to be for trying only.
-    sh "$source_dir/scripts/release.sh" --trial "$scratch/trial" >"$scratch/trial.log" 2>&1 ||
+    sh "$source_dir/packaging/release.sh" --trial "$scratch/trial" >"$scratch/trial.log" 2>&1 ||
         { cat "$scratch/trial.log"; fail "release.sh --trial"; }
     grep -q '^TRIAL: these manifests are for trying only' "$scratch/trial.log" ||
         { cat "$scratch/trial.log"; fail "release.sh --trial did not say the release is for trying only"; }
     grep -q 'git tag' "$scratch/trial.log" && fail "release.sh --trial asked for the commit to be tagged"
-    "$python" "$source_dir/tests/check_manifests.py" "$scratch/trial" "$version" \
+    "$python" "$source_dir/packaging/tests/check_manifests.py" "$scratch/trial" "$version" \
         "$homepage/releases/download/v$version" "$homepage" "$commit_date" || fail "the trial release's manifests"
 
     # A real release, from two clones of the commit a few seconds apart: the same bytes.
@@ -93,19 +94,23 @@ script)
     git clone -q "$source_dir" "$scratch/first clone" || fail "git clone"
     sleep 2
     git clone -q "$source_dir" "$scratch/second clone" || fail "git clone"
+    # What an earlier release left in the output folder does not stay.
+    mkdir "$scratch/first"
+    : >"$scratch/first/Velmora-0.9.0-win64.zip"
     for clone in first second; do
-        sh "$scratch/$clone clone/scripts/release.sh" "$scratch/$clone" >"$scratch/$clone.log" 2>&1 ||
+        sh "$scratch/$clone clone/packaging/release.sh" "$scratch/$clone" >"$scratch/$clone.log" 2>&1 ||
             { cat "$scratch/$clone.log"; fail "release.sh in the $clone clone"; }
         grep -q '^Not signed' "$scratch/$clone.log" || fail "release.sh did not say that nothing was signed"
         sleep 1
     done
+    [ ! -e "$scratch/first/Velmora-0.9.0-win64.zip" ] || fail "release.sh left an earlier release's file"
     diff -r "$scratch/first" "$scratch/second" || fail "two releases of one commit differ"
-    "$python" "$source_dir/tests/check_manifests.py" "$scratch/first" "$version" "$url" \
+    "$python" "$source_dir/packaging/tests/check_manifests.py" "$scratch/first" "$version" "$url" \
         "https://velmora.example.org" "$commit_date" || fail "the release's manifests"
     (cd "$scratch/first" && sha256sum --quiet -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS"
     for arch in win32 win64; do
         zip="$scratch/first/Velmora-$version-$arch.zip"
-        sh "$scratch/first clone/scripts/check-release.sh" "$zip" >"$scratch/check.log" 2>&1 ||
+        sh "$scratch/first clone/packaging/check-release.sh" "$zip" >"$scratch/check.log" 2>&1 ||
             { cat "$scratch/check.log"; fail "check-release.sh does not recognise $zip"; }
         grep -q '^SAME' "$scratch/check.log" || { cat "$scratch/check.log"; fail "check-release.sh said no SAME"; }
     done
@@ -118,7 +123,7 @@ script)
     cp "$scratch/first/Velmora-$version-win64.zip" "$scratch/tampered/"
     printf 'X' | dd of="$scratch/tampered/Velmora-$version-win64.zip" bs=1 seek=40 conv=notrunc 2>/dev/null
     for zip in "$scratch/Velmora-$version-win64.zip" "$scratch/tampered/Velmora-$version-win64.zip"; do
-        if sh "$scratch/first clone/scripts/check-release.sh" "$zip" >"$scratch/check.log" 2>&1; then
+        if sh "$scratch/first clone/packaging/check-release.sh" "$zip" >"$scratch/check.log" 2>&1; then
             cat "$scratch/check.log"
             fail "check-release.sh took a changed archive for the build: $zip"
         fi
@@ -141,16 +146,16 @@ script)
         'crypto_device = builtin' 'signer_digest = sha256' 'default_policy = 1.2.3.4.1' \
         'digests = sha256, sha384, sha512' 'accuracy = secs:1' 'ordering = yes' 'tsa_name = yes' \
         'ess_cert_id_chain = no' 'ess_cert_id_alg = sha256' >"$scratch/tsa/tsa.cnf"
-    "$python" "$source_dir/tests/tsa.py" "$scratch/tsa" 600 &
+    "$python" "$source_dir/packaging/tests/tsa.py" "$scratch/tsa" 600 &
     tsa_pid=$!
     for _ in 1 2 3 4 5 6 7 8 9 10; do [ -e "$scratch/tsa/port" ] || sleep 1; done
     [ -e "$scratch/tsa/port" ] || fail "the time-stamping service did not start"
     VELMORA_SIGN_PKCS12="$scratch/signer.p12" VELMORA_SIGN_PASSWORD=throwaway \
         VELMORA_SIGN_TIMESTAMP_URL="http://127.0.0.1:$(cat "$scratch/tsa/port")/" \
-        sh "$scratch/first clone/scripts/release.sh" "$scratch/signed" >"$scratch/signed.log" 2>&1 ||
+        sh "$scratch/first clone/packaging/release.sh" "$scratch/signed" >"$scratch/signed.log" 2>&1 ||
         { cat "$scratch/signed.log"; fail "release.sh, signed"; }
     grep -q "^Signed with $scratch/signer.p12" "$scratch/signed.log" || fail "release.sh did not say it signed"
-    "$python" "$source_dir/tests/check_manifests.py" "$scratch/signed" "$version" "$url" \
+    "$python" "$source_dir/packaging/tests/check_manifests.py" "$scratch/signed" "$version" "$url" \
         "https://velmora.example.org" "$commit_date" || fail "the signed release's sums or manifests"
     for arch in win32 win64; do
         zip="$scratch/signed/Velmora-$version-$arch.zip"
@@ -166,7 +171,7 @@ script)
             fail "osslsigncode remove-signature"
         unzip -p "$scratch/first/Velmora-$version-$arch.zip" Velmora.exe | cmp - "$scratch/stripped.exe" ||
             fail "$arch: the signed Velmora.exe less its signature is not the unsigned build"
-        sh "$scratch/first clone/scripts/check-release.sh" "$zip" >"$scratch/check.log" 2>&1 ||
+        sh "$scratch/first clone/packaging/check-release.sh" "$zip" >"$scratch/check.log" 2>&1 ||
             { cat "$scratch/check.log"; fail "check-release.sh does not recognise $zip"; }
         grep -q '^The published Velmora.exe is signed' "$scratch/check.log" ||
             { cat "$scratch/check.log"; fail "check-release.sh did not say it took the signature off"; }
