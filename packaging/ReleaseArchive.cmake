@@ -15,10 +15,13 @@ set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
 set(CPACK_VELMORA_SOURCE_DIR "${PROJECT_SOURCE_DIR}")
 set(CPACK_PROJECT_CONFIG_FILE "${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
 # What the build knows of the release, for the release scripts to read (sh):
-# the version, the project's homepage, and the archive cpack writes.
+# the version, the project's homepage, who makes it and what it does, and the
+# archive cpack writes.
 file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/release.env" CONTENT [[
 VERSION='@PROJECT_VERSION@'
 HOMEPAGE='@PROJECT_HOMEPAGE_URL@'
+VENDOR='@VELMORA_VENDOR@'
+DESCRIPTION='@PROJECT_DESCRIPTION@'
 ARCHIVE='@CPACK_PACKAGE_DIRECTORY@/@CPACK_PACKAGE_FILE_NAME@.zip'
 ]] @ONLY)
 

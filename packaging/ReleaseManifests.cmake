@@ -23,21 +23,9 @@ set(RELEASE_NOTES_URL "${URL_BASE}/CHANGELOG.md")
 # Where the next release's archives will be, for Scoop's autoupdate.
 string(REPLACE "${VERSION}" "$version" URL_BASE_TEMPLATE "${URL_BASE}")
 
-# This version's entry of the changelog: the lines after its heading, up to the next.
-file(READ "${source}/CHANGELOG.md" changelog)
-string(FIND "\n${changelog}" "\n## [${VERSION}]" start)
-set(notes "")
-if(start GREATER_EQUAL 0)
-    string(SUBSTRING "${changelog}" ${start} -1 entry)
-    string(FIND "${entry}" "\n" heading_end)
-    string(SUBSTRING "${entry}" ${heading_end} -1 entry)
-    string(FIND "${entry}" "\n## " next)
-    string(SUBSTRING "${entry}" 0 ${next} notes)
-endif()
-string(STRIP "${notes}" notes)
-if(notes STREQUAL "")
-    message(FATAL_ERROR "CHANGELOG.md has no entry \"## [${VERSION}]\": write what this release brings first")
-endif()
+# This version's entry of the changelog.
+include("${CMAKE_CURRENT_LIST_DIR}/ReleaseNotes.cmake")
+velmora_release_notes("${source}/CHANGELOG.md" "${VERSION}" notes)
 file(WRITE "${RELEASE_DIR}/RELEASE-NOTES.md" "${notes}\n")
 # As a YAML block scalar, each line indented.
 string(REPLACE "\n" "\n  " RELEASE_NOTES_YAML "  ${notes}")

@@ -3,7 +3,8 @@
 # simulated system as a 32-bit and as a 64-bit process, the first again with
 # sanitizers, and the 32-bit and 64-bit Windows builds (file format, resources,
 # release archive and script, reproducibility, and their behaviour under Wine),
-# and every command block of the README.
+# the PowerShell module's Pester suites, and every command block of the README
+# and the development guide.
 # Any part that cannot run fails the whole.
 set -eu
 cd "$(dirname "$0")/.."
@@ -34,6 +35,22 @@ if ! "$pwsh" -Version 2>/dev/null | grep -qx "PowerShell $pwsh_version"; then
     export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1
     dotnet tool install --global PowerShell --version "$pwsh_version" ||
         dotnet tool update --global PowerShell --version "$pwsh_version"
+fi
+
+# Pester, from its NuGet package, where PowerShell 7 finds the current user's modules.
+pester_version=5.7.1
+pester_dir="$HOME/.local/share/powershell/Modules/Pester/$pester_version"
+if [ ! -f "$pester_dir/Pester.psd1" ]; then
+    pester_scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-pester-XXXXXX")
+    printf '%s\n' '<Project Sdk="Microsoft.NET.Sdk">' \
+        '  <PropertyGroup><TargetFramework>net10.0</TargetFramework></PropertyGroup>' \
+        "  <ItemGroup><PackageDownload Include=\"Pester\" Version=\"[$pester_version]\" /></ItemGroup>" \
+        '</Project>' >"$pester_scratch/pester.csproj"
+    DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1 \
+        dotnet restore "$pester_scratch/pester.csproj" --packages "$pester_scratch/packages" >/dev/null
+    mkdir -p "$pester_dir"
+    cp -R "$pester_scratch/packages/pester/$pester_version/tools/." "$pester_dir/"
+    rm -rf "$pester_scratch"
 fi
 
 # The Wine tests read the system's messages in French and in Russian.
