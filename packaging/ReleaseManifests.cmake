@@ -1,7 +1,7 @@
 # Writes what a release publishes beside its two archives (cmake -P):
 #   cmake -D RELEASE_DIR=DIR -D CPACK_CONFIG=FILE -D URL_BASE=URL -D HOMEPAGE=URL
 #         -P ReleaseManifests.cmake
-# RELEASE_DIR holds Velmora-VERSION-win32.zip and -win64.zip; CPACK_CONFIG is a
+# RELEASE_DIR holds Velmora-VERSION-win32.zip, -win64.zip and -powershell.zip; CPACK_CONFIG is a
 # build's CPackConfig.cmake, which gives the version, description, publisher and
 # source folder; URL_BASE is where the archives are published (it names the
 # version), HOMEPAGE the project's home page. Every URL in the manifests is one
@@ -44,6 +44,13 @@ foreach(arch IN ITEMS win32 win64)
     string(APPEND sums "${SHA256_${ARCH}}  ${archive}\n")
     set(URL_${ARCH} "${URL_BASE}/${archive}")
 endforeach()
+# The PowerShell module's archive is summed too.
+set(module_archive "Velmora-${VERSION}-powershell.zip")
+if(NOT EXISTS "${RELEASE_DIR}/${module_archive}")
+    message(FATAL_ERROR "${RELEASE_DIR}/${module_archive} is missing")
+endif()
+file(SHA256 "${RELEASE_DIR}/${module_archive}" SHA256_POWERSHELL)
+string(APPEND sums "${SHA256_POWERSHELL}  ${module_archive}\n")
 file(WRITE "${RELEASE_DIR}/SHA256SUMS" "${sums}")
 file(COPY "${source}/LICENSE" "${source}/CHANGELOG.md" DESTINATION "${RELEASE_DIR}"
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

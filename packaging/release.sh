@@ -2,6 +2,7 @@
 # Makes a release of Velmora from the checked-out commit, in build/release/ or
 # the folder given:
 #   Velmora-VERSION-win32.zip, Velmora-VERSION-win64.zip   each built afresh
+#   Velmora-VERSION-powershell.zip   the PowerShell module with both programs
 #   SHA256SUMS            the archives' sums, for "sha256sum -c SHA256SUMS"
 #   LICENSE, CHANGELOG.md the licence and the changes, published beside them
 #   RELEASE-NOTES.md      this version's entry of CHANGELOG.md, for the release page
@@ -129,6 +130,12 @@ for arch in win32 win64; do
     . "$build/release.env"
     cp "$ARCHIVE" "$made/"
 done
+
+# The PowerShell module, with both programs as the archives hold them.
+cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$scratch/powershell/Velmora" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
+    -D "DESCRIPTION=$DESCRIPTION" -D "URL_BASE=$url_base" -D "HOMEPAGE=$homepage" \
+    -D "X64_EXE=$scratch/win64/Velmora.exe" -D "X86_EXE=$scratch/win32/Velmora.exe" \
+    -D "ZIP=$made/Velmora-$version-powershell.zip" -P "$root/packaging/PowerShellModule.cmake"
 
 if [ -n "$pkcs12" ]; then
     echo "Signed with $pkcs12${VELMORA_SIGN_TIMESTAMP_URL:+, time-stamped by $VELMORA_SIGN_TIMESTAMP_URL}"

@@ -63,16 +63,34 @@ WINGET_REQUIRED = {
 }
 
 
+def check_module(folder, archives, version, url_base, homepage):
+    """The PowerShell module's archive: the module folder with both programs, as released."""
+    import zipfile
+    with zipfile.ZipFile(os.path.join(folder, archives["powershell"])) as module:
+        expect("the module archive's entries",
+               ["Velmora/LICENSE", "Velmora/Velmora.Format.ps1xml", "Velmora/Velmora.psd1", "Velmora/Velmora.psm1",
+                "Velmora/bin/x64/Velmora.exe", "Velmora/bin/x86/Velmora.exe", "Velmora/startup.cmd"],
+               module.namelist())
+        for arch, program in (("win64", "x64"), ("win32", "x86")):
+            with zipfile.ZipFile(os.path.join(folder, archives[arch])) as archive:
+                expect(f"the module's {program} Velmora.exe is the {arch} archive's", archive.read("Velmora.exe"),
+                       module.read(f"Velmora/bin/{program}/Velmora.exe"))
+        manifest = module.read("Velmora/Velmora.psd1").decode("utf-8")
+    for key, value in (("ModuleVersion", version), ("LicenseUri", f"{url_base}/LICENSE"), ("ProjectUri", homepage)):
+        found = re.search(r"^\s*" + key + r"\s*=\s*'([^']*)'", manifest, re.M)
+        expect(f"the module manifest's {key}", value, found and found.group(1))
+
+
 def main():
     if len(sys.argv) != 6:
         sys.exit(__doc__)
     folder, version, url_base, homepage, release_date = sys.argv[1:]
-    archives = {arch: f"Velmora-{version}-{arch}.zip" for arch in ("win32", "win64")}
+    archives = {arch: f"Velmora-{version}-{arch}.zip" for arch in ("win32", "win64", "powershell")}
     sums = {}
     for arch, name in archives.items():
         with open(os.path.join(folder, name), "rb") as f:
             sums[arch] = hashlib.sha256(f.read()).hexdigest()
-    urls = {arch: f"{url_base}/{name}" for arch, name in archives.items()}
+    urls = {arch: f"{url_base}/{name}" for arch, name in archives.items() if arch != "powershell"}
     template = url_base.replace(version, "$version")
 
     expect("files in the release folder",
@@ -80,7 +98,9 @@ def main():
                    "winget"]),
            sorted(os.listdir(folder)))
     with open(os.path.join(folder, "SHA256SUMS")) as f:
-        expect("SHA256SUMS", "".join(f"{sums[a]}  {archives[a]}\n" for a in ("win32", "win64")), f.read())
+        expect("SHA256SUMS", "".join(f"{sums[a]}  {archives[a]}\n" for a in ("win32", "win64", "powershell")),
+               f.read())
+    check_module(folder, archives, version, url_base, homepage)
     with open(os.path.join(folder, "CHANGELOG.md")) as f:
         changelog = f.read()
     with open(os.path.join(folder, "RELEASE-NOTES.md")) as f:
