@@ -150,7 +150,7 @@ function Get-VelmoraFileCacheLimit {
     .DESCRIPTION
     Runs Velmora -G. Flags are the system's bits: 1 the maximum is a hard limit, 4 the minimum is.
     .EXAMPLE
-    Get-VelmoraFileCacheLimit | Export-Clixml "$env:ProgramData\Velmora\before.xml"
+    $limit = Get-VelmoraFileCacheLimit -ErrorAction Stop; $limit | Export-Clixml "$env:ProgramData\Velmora\before.xml"
     #>
     [CmdletBinding()]
     [OutputType('Velmora.FileCacheLimit')]

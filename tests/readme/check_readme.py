@@ -110,7 +110,7 @@ class Sim:
 
     def environment(self):
         return dict(os.environ, ProgramFiles=self.program_files, ProgramData=self.program_data,
-                    VELMORA_SIM_STATE=self.state)
+                    VELMORA_SIM_STATE=self.state, VELMORA_EXE=self.velmora)
 
     def velmora_g(self):
         return run([self.velmora, "-G"], env=self.environment()).stdout
@@ -191,6 +191,36 @@ def check_restore(block, context, failures):
             failures.expect(block, f"restore with {name}: limits in force",
                             (str(after[0]), str(after[1]), after[2]),
                             (held.get("min"), held.get("max"), held.get("flags")))
+
+
+def check_module_record(block, context, failures):
+    """The module's record and restore, with the module and the simulated system's Velmora."""
+    prelude = f"Import-Module '{context.module}'\n"
+    untouched = Sim(context.velmora, context.scratch)
+    result = untouched.pwsh(block.text, prelude)
+    failures.expect(block, "with no record: exit code", 0, result.returncode)
+    failures.expect(block, "with no record: before.xml written", True,
+                    os.path.exists(os.path.join(untouched.program_data, "Velmora", "before.xml")))
+    held = state_of(untouched.state)
+    failures.expect(block, "with no record: the untouched limits put back, both hard limits off",
+                    ("1048576", "1073741824", "0"), (held.get("min"), held.get("max"), held.get("flags")))
+
+    again = Sim(context.velmora, context.scratch)
+    again.set_state("min=268435456\nmax=2147483648\nflags=5\n")
+    again.pwsh(block.text, prelude)
+    again.set_state("min=104857600\nmax=209715200\nflags=5\n")
+    result = again.pwsh(block.text, prelude)
+    held = state_of(again.state)
+    failures.expect(block, "with a record already: exit code", 0, result.returncode)
+    failures.expect(block, "with a record already: the first record is what comes back",
+                    ("268435456", "2147483648", "5"), (held.get("min"), held.get("max"), held.get("flags")))
+
+    failing = Sim(context.velmora, context.scratch)
+    failing.set_state("fail.GetSystemFileCacheSize=534\n")
+    result = failing.pwsh(block.text, prelude)
+    failures.expect(block, "when -G fails: exit code", 1, result.returncode)
+    failures.expect(block, "when -G fails: no before.xml", False,
+                    os.path.exists(os.path.join(failing.program_data, "Velmora", "before.xml")))
 
 
 def check_winget_path(block, context, failures):
@@ -424,6 +454,8 @@ def check_startup_script(block, context, failures):
 
 # --- the table of blocks ---------------------------------------------------------
 
+STARTUP_SCRIPT = "rem Velmora's startup task"
+
 # (language, text that one line of that block alone holds, the check that runs it
 # in sim or wine or None, and why no test here can run the block as it stands or None)
 BLOCKS = [
@@ -435,6 +467,15 @@ BLOCKS = [
      "writes to Program Files and reads an Authenticode signature: Windows only; parsed"),
     ("powershell", "# winget install --scope machine", ("sim", check_winget_path), None),
     ("text", "Usage: Velmora [-G|-C|-S minMB maxMB ]", ("sim", check_usage), None),
+    ("powershell", "Expand-Archive \\\\server\\share\\Velmora-1.0.0-powershell.zip", None,
+     "a file share and Program Files: Windows only; the module's own tests import it; parsed"),
+    ("powershell", "$limit = Get-VelmoraFileCacheLimit -ErrorAction Stop", ("sim", check_module_record), None),
+    ("powershell", "Get-VelmoraFileCacheUsage", None,
+     "Windows' performance counters; the module's tests check the cmdlet with a test double; parsed"),
+    ("powershell", "Register-VelmoraStartupTask -MinimumMB 256 -MaximumMB 2048", None,
+     "Task Scheduler; the module's tests check the cmdlets with test doubles; parsed"),
+    ("powershell", "Configuration VelmoraLimits {", None,
+     "the local configuration manager of Windows PowerShell 5.1; the module's tests run the resource; parsed"),
     ("powershell", '$Data = "$env:ProgramData\\Velmora"', None,
      "takeown and icacls set Windows permissions: Windows only; parsed"),
     ("text", "C:\\ProgramData\\Velmora NT AUTHORITY\\SYSTEM:(OI)(CI)(F)", None,
@@ -443,7 +484,7 @@ BLOCKS = [
     ("powershell", "Get-Counter '\\Memory\\Cache Bytes'", None,
      "Windows' performance counters: Windows only; parsed"),
     ("bat", 'typeperf "\\Memory\\Cache Bytes"', None, "Windows' performance counters: Windows only"),
-    ("bat", "rem Velmora's startup task", ("wine", check_startup_script), None),
+    ("bat", STARTUP_SCRIPT, ("wine", check_startup_script), None),
     ("powershell", "Get-WinEvent -FilterHashtable", None, "the Windows event log: Windows only; parsed"),
     ("bat", "wevtutil qe Application", None, "the Windows event log: Windows only"),
     ("powershell", "$action    = New-ScheduledTaskAction", None, "Task Scheduler: Windows only; parsed"),
@@ -457,6 +498,10 @@ BLOCKS = [
     ("text", "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)", None,
      "what the block above prints: checked there"),
     ("sh", "sh scripts/test-all.sh", ("sim", check_test_all), None),
+    ("powershell", "$env:VELMORA_CONFORMANCE = 'live'", None,
+     "a live Windows: the same suite runs here on the simulated system (powershell.Conformance); parsed"),
+    ("powershell", "Publish-PSResource -Path .\\module\\Velmora", None,
+     "publishes to the gallery: packaging/tests/check_manifests.py checks the archive it unpacks; parsed"),
     ("sh", "VELMORA_HOMEPAGE_URL=https://example.org/velmora sh packaging/release.sh", ("sim", check_script_named),
      "a real release: packaging/tests/test_release.sh runs release.sh with such URLs"),
     ("sh", "VELMORA_SIGN_TIMESTAMP_URL=http://timestamp.example/ sh packaging/release.sh", ("sim", check_script_named),
@@ -522,6 +567,7 @@ def main():
     parser.add_argument("source")
     parser.add_argument("--velmora")
     parser.add_argument("--pwsh", default="pwsh")
+    parser.add_argument("--module", help="the built PowerShell module's manifest")
     parser.add_argument("--wine")
     parser.add_argument("--cache-sim")
     parser.add_argument("--eventcreate")
@@ -554,9 +600,13 @@ def main():
             parse_powershell([block for block in blocks if block.language == "powershell"], scratch, failures)
             for block in blocks:
                 check_language(block, failures)
-        for block, (_, _, check, _) in matched:
+        for block, (_, marker, check, _) in matched:
             if check is not None and check[0] == arguments.mode:
                 check[1](block, context, failures)
+            if arguments.mode == "sim" and marker == STARTUP_SCRIPT:
+                # The module's Register-VelmoraStartupTask writes the same script.
+                shipped = open(os.path.join(context.source, "powershell", "Velmora", "startup.cmd"), newline="").read()
+                failures.expect(block, "is the module's startup.cmd", block.text, shipped.replace("\r\n", "\n"))
 
     for message in failures.messages:
         print(message)
