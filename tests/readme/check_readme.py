@@ -511,23 +511,38 @@ BLOCKS = [
 ]
 
 
+def parseable_here(text):
+    """The block as PowerShell on Linux can parse it. A DSC configuration needs the
+    schema of DSC's keywords, which only Windows has: its Configuration keyword is
+    read as function and its meta-configuration attribute dropped, so that the
+    rest of it (braces, quoting, the keyword's body) is still parsed."""
+    text = text.replace("[DscLocalConfigurationManager()]\n", "")
+    return re.sub(r"^Configuration (\w+) \{", r"function \1 {", text, flags=re.M)
+
+
 def parse_powershell(blocks, scratch, failures):
     """PowerShell's own parser, once for all blocks."""
     files = []
     for index, block in enumerate(blocks):
         path = os.path.join(scratch, f"parse-{index}.ps1")
         with open(path, "w", encoding="utf-8") as file:
-            file.write(block.text)
+            file.write(parseable_here(block.text))
         files.append(path)
-    script = ("foreach ($path in $args) { $tokens = $null; $errors = $null; "
-              "[void][System.Management.Automation.Language.Parser]::ParseFile($path, [ref]$tokens, [ref]$errors); "
-              "foreach ($e in $errors) { \"$path`t$($e.Extent.StartLineNumber)`t$($e.Message)\" } }")
-    result = run([PWSH, "-NoLogo", "-NoProfile", "-NonInteractive", "-Command", script, *files])
+    # A script of its own, given the blocks as arguments: the blocks are parsed, never run.
+    parser = os.path.join(scratch, "parse.ps1")
+    with open(parser, "w", encoding="utf-8") as file:
+        file.write("foreach ($path in $args) { $tokens = $null; $errors = $null\n"
+                   "[void][System.Management.Automation.Language.Parser]::ParseFile($path, [ref]$tokens, [ref]$errors)\n"
+                   "foreach ($e in $errors) { \"$path`t$($e.Extent.StartLineNumber)`t$($e.Message -replace '\\s+', ' ')\" } }\n"
+                   "\"parsed $($args.Count)\"\n")
+    result = run([PWSH, "-NoLogo", "-NoProfile", "-NonInteractive", "-File", parser, *files])
     if result.returncode != 0:
         failures.fail("PowerShell", f"the parser did not run: {result.stderr}")
         return
+    lines = result.stdout.splitlines()
+    failures.expect("PowerShell", "the parser's last line", f"parsed {len(files)}", lines[-1] if lines else None)
     found = {}
-    for line in result.stdout.splitlines():
+    for line in lines[:-1]:
         path, number, message = line.split("\t", 2)
         found.setdefault(path, []).append(f"block line {number}: {message}")
     for block, path in zip(blocks, files):
