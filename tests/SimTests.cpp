@@ -199,16 +199,9 @@ TEST_F(SimTest, RandomCommandLinesAlwaysGetOneOfTheToolsAnswers)
         "fail.SetSystemFileCacheSize=1314\n",
         "fail.FormatMessageW=8\nfail.GetSystemFileCacheSize=4242\n",
     };
-    // The usage text as a pattern, built from the one copy of it.
-    std::string usage;
-    for (char c : Usage) {
-        if (strchr("\\^$.|?*+()[]{}", c) != nullptr)
-            usage += '\\';
-        usage += c;
-    }
     const std::regex answer(
         "Success: (Get|Set)SystemFileCacheSize\\(Min:\\[[0-9]+\\], Max:\\[[0-9]+\\], Flags: [0-9]+\\)\n"
-        "|(Invalid size: \\[[^\n]*\\] \\(0 to " + MaxSizeMB() + " MB\\)\n)?" + usage +
+        "|(Invalid size: \\[[^\n]*\\] \\(0 to " + MaxSizeMB() + " MB\\)\n)?" + RegexEscape(Usage) +
         "|(main|SetPrivilege)\\.cpp:[0-9]+: [A-Za-z]+\\([0-9]+\\): [^\n]*\n\n?");
     std::mt19937 random(20261208);
     for (int round = 0; round < 400; round++) {

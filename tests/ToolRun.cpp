@@ -185,6 +185,17 @@ std::string Visible(const std::string &text)
     return "\"" + shown + "\"";
 }
 
+std::string RegexEscape(const std::string &text)
+{
+    std::string escaped;
+    for (char c : text) {
+        if (c != '\0' && strchr("\\^$.|?*+()[]{}", c) != nullptr)
+            escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
 testing::AssertionResult Matches(const std::string &expected, const std::string &out)
 {
     std::string pattern;
@@ -196,9 +207,7 @@ testing::AssertionResult Matches(const std::string &expected, const std::string 
             pattern += "[^\r\n]+";
             at += AnyText.size();
         } else {
-            if (expected[at] != '\0' && strchr("\\^$.|?*+()[]{}", expected[at]) != nullptr)
-                pattern += '\\';
-            pattern += expected[at++];
+            pattern += RegexEscape(std::string(1, expected[at++]));
         }
     }
     if (std::regex_match(out, std::regex(pattern)))

@@ -19,9 +19,19 @@ const std::string Usage =
 const std::string AnyLine = "@LINE@";
 const std::string AnyText = "@TEXT@";
 
+// A report line from the unit, as the tool prints it: the system's text (AnyText
+// where the test cannot know it) and the line end after it.
+inline std::string Report(const std::string &unit, const std::string &call, int code, const std::string &text)
+{
+    return unit + ":" + AnyLine + ": " + call + "(" + std::to_string(code) + "): " + text + "\n";
+}
+
 // Whether the output is the expected text, where AnyLine and AnyText stand for
 // a line number and a message text; otherwise both, with line ends shown.
 testing::AssertionResult Matches(const std::string &expected, const std::string &out);
+
+// The text as a regular expression that matches it alone.
+std::string RegexEscape(const std::string &text);
 
 // The output with its control characters spelt out (\r, \n), for messages.
 std::string Visible(const std::string &text);

@@ -31,7 +31,7 @@ namespace {
 // text keeps its own "\r\n" and the format's "\n" becomes "\r\n" too.
 std::string ReportLine(const std::string &call, int code)
 {
-    return AsWritten("main.cpp:" + AnyLine + ": " + call + "(" + std::to_string(code) + "): " + AnyText + "\r\n\n");
+    return AsWritten(Report("main.cpp", call, code, AnyText + "\r\n"));
 }
 
 // The line number of a report line.

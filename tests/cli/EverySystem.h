@@ -83,9 +83,7 @@ template <typename System> void ExpectCommandFacts(System &system)
             EXPECT_TRUE(Matches(AsWritten(fact.getAfter + "\n"), get.out)) << "-G after it";
         } else {
             // The system's text ends in its own CR LF, and the line in one more.
-            EXPECT_TRUE(Matches(AsWritten("main.cpp:" + AnyLine + ": " + fact.failedCall + "(" +
-                                          std::to_string(fact.code) + "): " + AnyText + "\r\n\n"),
-                                result.out));
+            EXPECT_TRUE(Matches(AsWritten(Report("main.cpp", fact.failedCall, fact.code, AnyText + "\r\n")), result.out));
             EXPECT_EQ(1, result.exitCode);
             EXPECT_EQ(before, system.State()) << "a failed call changed the system";
         }

@@ -42,12 +42,6 @@ inline std::string SetLine(const std::string &min, const std::string &max, int f
            ")\n";
 }
 
-// A report line from the unit, with the system's text and the empty line after it.
-inline std::string Report(const std::string &unit, const std::string &call, int code, const std::string &text)
-{
-    return unit + ":" + AnyLine + ": " + call + "(" + std::to_string(code) + "): " + text + "\n";
-}
-
 inline const std::vector<SimCase> &SimulatedSystemCases()
 {
     static const std::vector<SimCase> cases = [] {
