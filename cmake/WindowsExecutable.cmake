@@ -38,8 +38,8 @@ endfunction()
 # The version resource's texts, each from its one place: the version and the
 # description from the project, the company from VELMORA_VENDOR, the copyright
 # from LICENSE.
-file(STRINGS "${PROJECT_SOURCE_DIR}/LICENSE" VELMORA_COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
-file(STRINGS "${PROJECT_SOURCE_DIR}/LICENSE" VELMORA_LICENSE LIMIT_COUNT 1)
+include(packaging/ReleaseTexts.cmake)
+velmora_legal_copyright("${PROJECT_SOURCE_DIR}/LICENSE" VELMORA_LEGAL_COPYRIGHT)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/LICENSE")
 set(velmora_generated "${CMAKE_CURRENT_BINARY_DIR}/generated")
 configure_file(res/VelmoraVersion.h.in "${velmora_generated}/VelmoraVersion.h" @ONLY)

@@ -16,12 +16,10 @@ foreach(name IN ITEMS SOURCE_DIR MODULE_DIR VERSION VENDOR DESCRIPTION URL_BASE 
     endif()
 endforeach()
 
-include("${CMAKE_CURRENT_LIST_DIR}/ReleaseNotes.cmake")
+include("${CMAKE_CURRENT_LIST_DIR}/ReleaseTexts.cmake")
 velmora_release_notes("${SOURCE_DIR}/CHANGELOG.md" "${VERSION}" notes)
 string(REPLACE "'" "''" RELEASE_NOTES_PS "${notes}")
-file(STRINGS "${SOURCE_DIR}/LICENSE" copyright REGEX "^Copyright " LIMIT_COUNT 1)
-file(STRINGS "${SOURCE_DIR}/LICENSE" licence LIMIT_COUNT 1)
-set(COPYRIGHT "${copyright}. ${licence}.")
+velmora_legal_copyright("${SOURCE_DIR}/LICENSE" COPYRIGHT)
 set(LICENSE_URL "${URL_BASE}/LICENSE")
 
 set(module "${SOURCE_DIR}/powershell/Velmora")

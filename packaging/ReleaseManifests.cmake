@@ -24,15 +24,16 @@ set(RELEASE_NOTES_URL "${URL_BASE}/CHANGELOG.md")
 string(REPLACE "${VERSION}" "$version" URL_BASE_TEMPLATE "${URL_BASE}")
 
 # This version's entry of the changelog.
-include("${CMAKE_CURRENT_LIST_DIR}/ReleaseNotes.cmake")
+include("${CMAKE_CURRENT_LIST_DIR}/ReleaseTexts.cmake")
 velmora_release_notes("${source}/CHANGELOG.md" "${VERSION}" notes)
 file(WRITE "${RELEASE_DIR}/RELEASE-NOTES.md" "${notes}\n")
 # As a YAML block scalar, each line indented.
 string(REPLACE "\n" "\n  " RELEASE_NOTES_YAML "  ${notes}")
 string(REGEX REPLACE "\n  \n" "\n\n" RELEASE_NOTES_YAML "${RELEASE_NOTES_YAML}")
 
+# The two programs' archives and the PowerShell module's, each summed.
 set(sums "")
-foreach(arch IN ITEMS win32 win64)
+foreach(arch IN ITEMS win32 win64 powershell)
     string(TOUPPER "${arch}" ARCH)
     set(archive "Velmora-${VERSION}-${arch}.zip")
     if(NOT EXISTS "${RELEASE_DIR}/${archive}")
@@ -44,13 +45,6 @@ foreach(arch IN ITEMS win32 win64)
     string(APPEND sums "${SHA256_${ARCH}}  ${archive}\n")
     set(URL_${ARCH} "${URL_BASE}/${archive}")
 endforeach()
-# The PowerShell module's archive is summed too.
-set(module_archive "Velmora-${VERSION}-powershell.zip")
-if(NOT EXISTS "${RELEASE_DIR}/${module_archive}")
-    message(FATAL_ERROR "${RELEASE_DIR}/${module_archive} is missing")
-endif()
-file(SHA256 "${RELEASE_DIR}/${module_archive}" SHA256_POWERSHELL)
-string(APPEND sums "${SHA256_POWERSHELL}  ${module_archive}\n")
 file(WRITE "${RELEASE_DIR}/SHA256SUMS" "${sums}")
 file(COPY "${source}/LICENSE" "${source}/CHANGELOG.md" DESTINATION "${RELEASE_DIR}"
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

@@ -1,3 +1,15 @@
+# The texts a release takes from the project's documents.
+include_guard(GLOBAL)
+
+# velmora_legal_copyright(LICENSE OUT): the copyright line of the licence and
+# its name, "Copyright (c) YEAR HOLDER. MIT License.", as the version resource
+# and the module manifest carry it.
+function(velmora_legal_copyright license out)
+    file(STRINGS "${license}" copyright REGEX "^Copyright " LIMIT_COUNT 1)
+    file(STRINGS "${license}" name LIMIT_COUNT 1)
+    set(${out} "${copyright}. ${name}." PARENT_SCOPE)
+endfunction()
+
 # velmora_release_notes(CHANGELOG VERSION OUT): the entry of VERSION in the
 # changelog, the lines after its heading "## [VERSION]" up to the next, stripped.
 # Fails when there is none: a release says what it brings.

@@ -28,7 +28,7 @@ if [ -n "$missing" ]; then
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 fi
 
-# PowerShell 7, the .NET tool, for the README's PowerShell blocks.
+# PowerShell 7, the .NET tool, for the README's PowerShell blocks and the module's tests.
 pwsh_version=7.6.10
 pwsh="$HOME/.dotnet/tools/pwsh"
 if ! "$pwsh" -Version 2>/dev/null | grep -qx "PowerShell $pwsh_version"; then

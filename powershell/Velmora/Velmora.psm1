@@ -295,11 +295,13 @@ function Assert-VelmoraElevated {
     }
 }
 
-# The folders of the startup task: the program and its script, where only
+# The places of the startup task: the program and its script, where only
 # administrators and SYSTEM may write; the log, in a folder only they may read.
 function Get-VelmoraFolder {
+    $program = Join-Path $env:ProgramFiles 'Velmora'
     return [pscustomobject]@{
-        Program = Join-Path $env:ProgramFiles 'Velmora'
+        Program = $program
+        Startup = Join-Path $program 'startup.cmd'
         Data    = Join-Path $env:ProgramData 'Velmora'
     }
 }
@@ -328,7 +330,7 @@ function Register-VelmoraStartupTask {
         $PSCmdlet.ThrowTerminatingError((New-VelmoraError $exception 'Velmora.SizesRefused' InvalidArgument "$MinimumMB $MaximumMB"))
     }
     $folder = Get-VelmoraFolder
-    $startup = Join-Path $folder.Program 'startup.cmd'
+    $startup = $folder.Startup
     if (-not $PSCmdlet.ShouldProcess("task '$script:TaskName'",
             "Register to run $startup as SYSTEM at start-up, applying $MinimumMB MB and $MaximumMB MB")) {
         return
@@ -370,7 +372,7 @@ function Get-VelmoraStartupTask {
     $info = Get-ScheduledTaskInfo -TaskName $script:TaskName
     $minimum = $null
     $maximum = $null
-    $startup = Join-Path (Get-VelmoraFolder).Program 'startup.cmd'
+    $startup = (Get-VelmoraFolder).Startup
     if (Test-Path -LiteralPath $startup) {
         $line = Select-String -LiteralPath $startup -Pattern '^set "ARGS=-S (\d+) (\d+)"' | Select-Object -First 1
         if ($line) {
@@ -398,7 +400,7 @@ function Unregister-VelmoraStartupTask {
     [CmdletBinding(SupportsShouldProcess = $true)]
     param()
     Assert-VelmoraElevated $PSCmdlet
-    $startup = Join-Path (Get-VelmoraFolder).Program 'startup.cmd'
+    $startup = (Get-VelmoraFolder).Startup
     if (-not $PSCmdlet.ShouldProcess("task '$script:TaskName'", "Unregister, and remove $startup")) {
         return
     }
