@@ -6,7 +6,7 @@
 #   wine.sh PROGRAM.exe [ARGS...]   runs a Windows program (32- or 64-bit)
 #   wine.sh --start                 makes the prefix if needed and keeps a server
 #                                   running for it, so that each run starts warm
-#   wine.sh --stop                  shuts that server down
+#   wine.sh --stop                  shuts that server down and waits until it is gone
 #   wine.sh --can-run-32            succeeds when Wine's 32-bit loader can start here
 set -eu
 
@@ -33,7 +33,10 @@ case ${1:-} in
     ;;
 --stop)
     : "${WINEPREFIX:?WINEPREFIX names the Wine prefix}"
+    # Gone when this returns: a --start right after must not meet a server
+    # that is still on its way out.
     "$wineserver" -k </dev/null >/dev/null 2>&1 || true
+    "$wineserver" -w </dev/null >/dev/null 2>&1 || true
     ;;
 --can-run-32)
     "$wine32" --version >/dev/null 2>&1
