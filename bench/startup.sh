@@ -10,8 +10,11 @@
 #                 its server kept warm: the copies of both programs that import
 #                 CACHESIM.dll, since Wine itself has no cache limits to read
 #   --rounds R    rounds of hyperfine (default 100 on the simulated system, 20
-#                 for win64, 3 for win32, whose every start may take 45 s here)
+#                 for win64, 3 for win32, whose every start takes about a
+#                 minute where 32-bit programs are emulated)
 #   --runs N      runs of each program in a round (default 3, 1 for win32)
+#   Each round first runs each program once unmeasured, except for win32: there
+#   the one -G before the rounds warms Wine, and every 32-bit start counts.
 #   --build DIR   the build folder of the one target named (default build/TARGET,
 #                 as the preset of that name builds it)
 # Build the presets first (cmake --workflow --preset NAME).
@@ -55,11 +58,12 @@ wine_sh="$root/scripts/wine.sh"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
-# measure NAME ROUNDS RUNS TOOL EMPTY [RUNNER]: rounds of hyperfine, each timing
-# both programs, so that drift on the machine falls on both alike. Only a run
-# that succeeds counts: a program that fails stops the benchmark.
+# measure NAME ROUNDS RUNS WARMUP TOOL EMPTY [RUNNER]: rounds of hyperfine, each
+# timing both programs after WARMUP unmeasured runs of each, so that drift on the
+# machine falls on both alike. Only a run that succeeds counts: a program that
+# fails stops the benchmark.
 measure() {
-    name=$1 n_rounds=$2 n_runs=$3 tool=$4 empty=$5 runner=${6:-}
+    name=$1 n_rounds=$2 n_runs=$3 n_warmup=$4 tool=$5 empty=$6 runner=${7:-}
     $runner "$tool" -G >"$scratch/first-run.log" 2>&1 || {
         echo "startup.sh: $name: Velmora -G failed:" >&2
         cat "$scratch/first-run.log" >&2
@@ -67,7 +71,7 @@ measure() {
     }
     round=1
     while [ "$round" -le "$n_rounds" ]; do
-        hyperfine -N --style none --warmup 1 --runs "$n_runs" \
+        hyperfine -N --style none --warmup "$n_warmup" --runs "$n_runs" \
             --export-json "$scratch/$name-$round.json" \
             -n Velmora "${runner:+$runner }$tool -G" -n empty "${runner:+$runner }$empty" \
             >/dev/null 2>"$scratch/hyperfine.log" || {
@@ -95,16 +99,16 @@ PY
 # simulated NAME BUILD_DIR
 simulated() {
     : >"$scratch/state"
-    VELMORA_SIM_STATE="$scratch/state" measure "$1" "${rounds:-100}" "${runs:-3}" "$2/Velmora" "$2/VelmoraEmpty"
+    VELMORA_SIM_STATE="$scratch/state" measure "$1" "${rounds:-100}" "${runs:-3}" 1 "$2/Velmora" "$2/VelmoraEmpty"
 }
 
-# windows NAME BUILD_DIR DEFAULT_ROUNDS DEFAULT_RUNS
+# windows NAME BUILD_DIR DEFAULT_ROUNDS DEFAULT_RUNS WARMUP
 windows() {
     export WINEPREFIX="${WINEPREFIX:-$2/wineprefix}"
     "$wine_sh" --start >/dev/null
     mkdir "$scratch/$1"
     cp "$2/cachesim/Velmora.exe" "$2/cachesim/VelmoraEmpty.exe" "$2/cachesim/CACHESIM.dll" "$scratch/$1/"
-    measure "$1" "${rounds:-$3}" "${runs:-$4}" "$scratch/$1/Velmora.exe" "$scratch/$1/VelmoraEmpty.exe" "$wine_sh"
+    measure "$1" "${rounds:-$3}" "${runs:-$4}" "$5" "$scratch/$1/Velmora.exe" "$scratch/$1/VelmoraEmpty.exe" "$wine_sh"
     "$wine_sh" --stop
 }
 
@@ -112,5 +116,5 @@ echo "| system | runs each | Velmora -G ms (min / median / max) | empty ms (min 
 echo "|---|---|---|---|---|"
 case $target in sim | all) simulated sim "${build:-$root/build/sim}" ;; esac
 case $target in sim64 | all) simulated sim64 "${build:-$root/build/sim64}" ;; esac
-case $target in win32 | all) windows win32 "${build:-$root/build/win32}" 3 1 ;; esac
-case $target in win64 | all) windows win64 "${build:-$root/build/win64}" 20 3 ;; esac
+case $target in win32 | all) windows win32 "${build:-$root/build/win32}" 3 1 0 ;; esac
+case $target in win64 | all) windows win64 "${build:-$root/build/win64}" 20 3 1 ;; esac
