@@ -3,45 +3,77 @@
 #   cmake -D SOURCE_DIR=DIR -D MODULE_DIR=DIR -D VERSION=V -D VENDOR=TEXT
 #         -D DESCRIPTION=TEXT -D URL_BASE=URL -D HOMEPAGE=URL
 #         [-D X64_EXE=FILE -D X86_EXE=FILE] [-D ZIP=FILE] -P PowerShellModule.cmake
-# The module is powershell/Velmora with its manifest made from the version, the
-# release's URLs (the licence at URL_BASE, the project at HOMEPAGE) and the
-# version's CHANGELOG entry, and the two programs in bin\x64 and bin\x86. The
+# or packs a module made before (and signed since) as it stands:
+#   cmake -D SOURCE_DIR=DIR -D MODULE_DIR=DIR -D ZIP=FILE -D PACK_ONLY=ON -P PowerShellModule.cmake
+# The module is powershell/Velmora's files in one Velmora.psm1, with its manifest
+# made from the version, the release's URLs (the licence at URL_BASE, the project
+# at HOMEPAGE), the version's CHANGELOG entry and the exported cmdlets, its help,
+# and the two programs in bin\x64 and bin\x86. The
 # archive holds the folder Velmora, every entry with the release's one time
 # (SOURCE_DATE_EPOCH, by default the commit's) and fixed permissions, in a fixed
 # order, so that the same commit packs to the same bytes.
 
-foreach(name IN ITEMS SOURCE_DIR MODULE_DIR VERSION VENDOR DESCRIPTION URL_BASE HOMEPAGE)
+set(needed SOURCE_DIR MODULE_DIR VERSION VENDOR DESCRIPTION URL_BASE HOMEPAGE)
+if(PACK_ONLY)
+    set(needed SOURCE_DIR MODULE_DIR ZIP)
+endif()
+foreach(name IN LISTS needed)
     if(NOT DEFINED ${name})
         message(FATAL_ERROR "PowerShellModule.cmake needs -D ${name}=...")
     endif()
 endforeach()
 
-include("${CMAKE_CURRENT_LIST_DIR}/ReleaseTexts.cmake")
-velmora_release_notes("${SOURCE_DIR}/CHANGELOG.md" "${VERSION}" notes)
-string(REPLACE "'" "''" RELEASE_NOTES_PS "${notes}")
-velmora_legal_copyright("${SOURCE_DIR}/LICENSE" COPYRIGHT)
-set(LICENSE_URL "${URL_BASE}/LICENSE")
+if(NOT PACK_ONLY)
+    include("${CMAKE_CURRENT_LIST_DIR}/ReleaseTexts.cmake")
+    velmora_release_notes("${SOURCE_DIR}/CHANGELOG.md" "${VERSION}" notes)
+    string(REPLACE "'" "''" RELEASE_NOTES_PS "${notes}")
+    velmora_legal_copyright("${SOURCE_DIR}/LICENSE" COPYRIGHT)
+    set(LICENSE_URL "${URL_BASE}/LICENSE")
 
-set(module "${SOURCE_DIR}/powershell/Velmora")
-file(REMOVE_RECURSE "${MODULE_DIR}")
-file(MAKE_DIRECTORY "${MODULE_DIR}")
-configure_file("${module}/Velmora.psd1.in" "${MODULE_DIR}/Velmora.psd1" @ONLY)
-file(COPY "${module}/Velmora.psm1" "${module}/Velmora.Format.ps1xml" "${module}/startup.cmd"
-     "${SOURCE_DIR}/LICENSE" DESTINATION "${MODULE_DIR}")
-set(files Velmora.Format.ps1xml Velmora.psd1 Velmora.psm1 LICENSE startup.cmd)
-foreach(arch IN ITEMS x64 x86)
-    string(TOUPPER "${arch}_EXE" variable)
-    if(DEFINED ${variable})
-        file(COPY "${${variable}}" DESTINATION "${MODULE_DIR}/bin/${arch}")
-        list(APPEND files "bin/${arch}/Velmora.exe")
-    endif()
-endforeach()
+    set(module "${SOURCE_DIR}/powershell/Velmora")
+    file(REMOVE_RECURSE "${MODULE_DIR}")
+    file(MAKE_DIRECTORY "${MODULE_DIR}")
+
+    # Velmora.psm1: the header, then the private helpers, the public cmdlets and the
+    # DSC resource's class, each folder's files in name order. The exports are the
+    # public files' names, written into the manifest.
+    file(READ "${module}/Velmora.psm1.in" psm1)
+    set(FUNCTIONS_TO_EXPORT "")
+    set(DSC_RESOURCES_TO_EXPORT "")
+    foreach(part IN ITEMS Private Public Classes)
+        file(GLOB sources RELATIVE "${module}" "${module}/${part}/*.ps1")
+        list(SORT sources)
+        foreach(source IN LISTS sources)
+            file(READ "${module}/${source}" text)
+            string(APPEND psm1 "\n# --- ${source}\n\n${text}")
+            get_filename_component(name "${source}" NAME_WE)
+            if(part STREQUAL "Public")
+                list(APPEND FUNCTIONS_TO_EXPORT "'${name}'")
+            elseif(part STREQUAL "Classes")
+                list(APPEND DSC_RESOURCES_TO_EXPORT "'${name}'")
+            endif()
+        endforeach()
+    endforeach()
+    list(JOIN FUNCTIONS_TO_EXPORT ", " FUNCTIONS_TO_EXPORT)
+    list(JOIN DSC_RESOURCES_TO_EXPORT ", " DSC_RESOURCES_TO_EXPORT)
+    file(WRITE "${MODULE_DIR}/Velmora.psm1" "${psm1}")
+    configure_file("${module}/Velmora.psd1.in" "${MODULE_DIR}/Velmora.psd1" @ONLY)
+    file(COPY "${module}/Velmora.Format.ps1xml" "${module}/startup.cmd" "${SOURCE_DIR}/LICENSE" DESTINATION "${MODULE_DIR}")
+    file(COPY "${module}/en-US/about_Velmora.help.txt" DESTINATION "${MODULE_DIR}/en-US")
+    foreach(arch IN ITEMS x64 x86)
+        string(TOUPPER "${arch}_EXE" variable)
+        if(DEFINED ${variable})
+            file(COPY "${${variable}}" DESTINATION "${MODULE_DIR}/bin/${arch}")
+        endif()
+    endforeach()
+endif()
 
 if(DEFINED ZIP)
     set(CPACK_VELMORA_SOURCE_DIR "${SOURCE_DIR}")
     include("${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
     get_filename_component(parent "${MODULE_DIR}" DIRECTORY)
     get_filename_component(name "${MODULE_DIR}" NAME)
+    file(GLOB_RECURSE files RELATIVE "${MODULE_DIR}" "${MODULE_DIR}/*")
     set(entries "")
     foreach(file IN LISTS files)
         set(path "${MODULE_DIR}/${file}")

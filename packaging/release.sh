@@ -22,8 +22,9 @@
 #                               HOMEPAGE/releases/download/vVERSION)
 #   VELMORA_HOMEPAGE_URL        the project's home page (default: the project's
 #                               HOMEPAGE_URL in CMakeLists.txt)
-#   VELMORA_SIGN_PKCS12         a PKCS#12 file: each Velmora.exe is Authenticode-
-#                               signed (SHA-256) with it before it is zipped
+#   VELMORA_SIGN_PKCS12         a PKCS#12 file: each Velmora.exe, and the module's
+#                               .psm1, .psd1 and .ps1xml, are Authenticode-signed
+#                               (SHA-256) with it before they are zipped
 #   VELMORA_SIGN_PASSWORD       that file's password
 #   VELMORA_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamping service for the signatures
 set -eu
@@ -96,8 +97,9 @@ esac
 echo "Building win32"
 sh "$root/packaging/build-release.sh" win32 "$scratch/win32" >/dev/null
 
-# sign EXE: Authenticode, SHA-256, time-stamped where a service is named. The
-# password goes through a private file, not the command line.
+# sign FILE: Authenticode, SHA-256, time-stamped where a service is named; a
+# program, or a PowerShell script, manifest or view. The password goes through a
+# private file, not the command line.
 sign() {
     exe=$1
     (umask 077 && printf '%s' "${VELMORA_SIGN_PASSWORD:-}" >"$scratch/password")
@@ -131,11 +133,20 @@ for arch in win32 win64; do
     cp "$ARCHIVE" "$made/"
 done
 
-# The PowerShell module, with both programs as the archives hold them.
-cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$scratch/powershell/Velmora" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
+# The PowerShell module, with both programs as the archives hold them, and its
+# script, manifest and view signed like them, so that AllSigned runs it.
+module="$scratch/powershell/Velmora"
+cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
     -D "DESCRIPTION=$DESCRIPTION" -D "URL_BASE=$url_base" -D "HOMEPAGE=$homepage" \
     -D "X64_EXE=$scratch/win64/Velmora.exe" -D "X86_EXE=$scratch/win32/Velmora.exe" \
-    -D "ZIP=$made/Velmora-$version-powershell.zip" -P "$root/packaging/PowerShellModule.cmake"
+    -P "$root/packaging/PowerShellModule.cmake"
+if [ -n "$pkcs12" ]; then
+    for file in Velmora.psm1 Velmora.psd1 Velmora.Format.ps1xml; do
+        sign "$module/$file"
+    done
+fi
+cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "ZIP=$made/Velmora-$version-powershell.zip" -D PACK_ONLY=ON \
+    -P "$root/packaging/PowerShellModule.cmake"
 
 if [ -n "$pkcs12" ]; then
     echo "Signed with $pkcs12${VELMORA_SIGN_TIMESTAMP_URL:+, time-stamped by $VELMORA_SIGN_TIMESTAMP_URL}"

@@ -177,6 +177,16 @@ script)
             { cat "$scratch/check.log"; fail "check-release.sh did not say it took the signature off"; }
         rm -f "$scratch/stripped.exe"
     done
+    # The module's script, manifest and view, signed as the programs are; its
+    # help text is not a file PowerShell checks.
+    for file in Velmora.psm1 Velmora.psd1 Velmora.Format.ps1xml; do
+        unzip -p "$scratch/signed/Velmora-$version-powershell.zip" "Velmora/$file" >"$scratch/$file"
+        osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" \
+            -in "$scratch/$file" >"$scratch/verify.log" 2>&1 ||
+            { cat "$scratch/verify.log"; fail "the signature of the module's $file does not verify"; }
+        grep -q 'Timestamp Server Signature verification: ok' "$scratch/verify.log" ||
+            { cat "$scratch/verify.log"; fail "the module's $file carries no valid time stamp"; }
+    done
     echo "ok: release.sh refused, made a trial, made the same bytes twice, and signed with a time stamp"
     ;;
 *)

@@ -66,6 +66,8 @@ Describe 'Get-VelmoraFileCacheLimit' {
         $limit.Flags | Should -Be $Flags
         $limit.MaximumHard | Should -Be ([bool]($Flags -band 1))
         $limit.MinimumHard | Should -Be ([bool]($Flags -band 4))
+        $limit.MinimumMB | Should -Be ([uint64]($Min / 1MB))
+        $limit.MaximumMB | Should -Be ([uint64][math]::Floor($Max / 1MB))
         Get-CacheCall | Should -Be @('GetSystemFileCacheSize')
     }
 
@@ -85,18 +87,20 @@ Describe 'Get-VelmoraFileCacheLimit' {
 Describe 'Every answer of Velmora' {
     It '<Why>: <Id>, <Category>, code <Code>' -ForEach @(
         @{ Why = 'the read refused'; State = 'fail.GetSystemFileCacheSize=5'; Command = { Get-VelmoraFileCacheLimit }
-           Id = 'Velmora.SystemCallFailed,Get-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 5 }
-        @{ Why = 'no quota privilege'; State = 'privilege=missing'; Command = { Set-VelmoraFileCacheLimit 256 2048 }
-           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 1300 }
-        @{ Why = 'equal sizes with hard limits'; State = ''; Command = { Set-VelmoraFileCacheLimit 100 100 }
-           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'InvalidArgument'; Code = 87 }
+           Id = 'Velmora.SystemCallFailed,Get-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 5; Advice = '*elevated*SYSTEM*' }
+        @{ Why = 'no quota privilege'; State = 'privilege=missing'; Command = { Set-VelmoraFileCacheLimit 256MB 2GB }
+           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 1300; Advice = '*elevated*SYSTEM*' }
+        @{ Why = 'equal sizes with hard limits'; State = ''; Command = { Set-VelmoraFileCacheLimit 100MB 100MB }
+           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'InvalidArgument'; Code = 87; Advice = $null }
         @{ Why = 'more than the system can spare'; State = 'available=1073741824'
-           Command = { Set-VelmoraFileCacheLimit 2000 4000 }
-           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'ResourceUnavailable'; Code = 1450 }
+           Command = { Set-VelmoraFileCacheLimit 2000MB 4000MB }
+           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'ResourceUnavailable'; Code = 1450; Advice = $null }
         @{ Why = 'Clear refused'; State = 'fail.SetSystemFileCacheSize=4242'; Command = { Clear-VelmoraFileCacheLimit }
-           Id = 'Velmora.SystemCallFailed,Clear-VelmoraFileCacheLimit'; Category = 'NotSpecified'; Code = 4242 }
+           Id = 'Velmora.SystemCallFailed,Clear-VelmoraFileCacheLimit'; Category = 'NotSpecified'; Code = 4242; Advice = $null }
         @{ Why = 'the token cannot be opened'; State = 'fail.OpenProcessToken=5'; Command = { Clear-VelmoraFileCacheLimit }
-           Id = 'Velmora.SystemCallFailed,Clear-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 5 }
+           Id = 'Velmora.SystemCallFailed,Clear-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 5; Advice = '*elevated*SYSTEM*' }
+        @{ Why = 'limits past 32 bits'; State = 'fail.GetSystemFileCacheSize=534'; Command = { Get-VelmoraFileCacheLimit }
+           Id = 'Velmora.SystemCallFailed,Get-VelmoraFileCacheLimit'; Category = 'InvalidResult'; Code = 534; Advice = '*64-bit*' }
     ) {
         Set-SimulatedSystem $State
         $before = Get-Content -Raw -LiteralPath $env:VELMORA_SIM_STATE
@@ -106,13 +110,28 @@ Describe 'Every answer of Velmora' {
         $record.Exception | Should -BeOfType [System.ComponentModel.Win32Exception]
         $record.Exception.NativeErrorCode | Should -Be $Code
         $record.Exception.Message | Should -Match "^[A-Za-z]+\.cpp:\d+: [A-Za-z]+\($Code\): "
+        if ($Advice) {
+            $record.ErrorDetails.RecommendedAction | Should -BeLike $Advice
+        }
         Get-Content -Raw -LiteralPath $env:VELMORA_SIM_STATE | Should -Be $before
+    }
+
+    It 'the 32-bit program on an untouched 64-bit system: 534, with the advice to use the 64-bit one' -Skip:($Bits -ne 32) {
+        Set-SimulatedSystem 'system=x64'
+        $record = Get-OneError { Get-VelmoraFileCacheLimit }
+        $record.Exception.NativeErrorCode | Should -Be 534
+        $record.CategoryInfo.Category | Should -Be 'InvalidResult'
+        $record.ErrorDetails.RecommendedAction | Should -BeLike '*64-bit*'
     }
 
     It 'a size out of range is the refused command line, InvalidArgument' {
         Set-SimulatedSystem ''
-        $past = if ($Bits -eq 64) { '17592186044416' } else { '4096' }
-        $record = Get-OneError { Set-VelmoraFileCacheLimit 1 $past }
+        if ($Bits -ne 32) {
+            Set-ItResult -Skipped -Because 'no whole number of megabytes in 64 bits of bytes lies past the 64-bit range'
+            return
+        }
+        $past = '4096'
+        $record = Get-OneError { Set-VelmoraFileCacheLimit 1MB 4GB -Force }
         $record.FullyQualifiedErrorId | Should -Be 'Velmora.CommandLineRefused,Set-VelmoraFileCacheLimit'
         $record.CategoryInfo.Category | Should -Be 'InvalidArgument'
         $record.Exception.Message | Should -BeLike "*Invalid size: ``[$past``] (0 to $script:MaxMB MB)*"
@@ -144,11 +163,44 @@ Describe 'Every answer of Velmora' {
             $record.Exception.Message | Should -BeLike "*exit code $Exit*$([WildcardPattern]::Escape($Output))*"
         }
 
-        It 'no program at all: ObjectNotFound' {
+        It 'no program at all: Velmora.ProgramNotFound, naming the path and VELMORA_EXE' {
             $env:VELMORA_EXE = Join-Path $script:Scratch 'no-such-program'
             $record = Get-OneError { Get-VelmoraFileCacheLimit }
-            $record.FullyQualifiedErrorId | Should -Be 'Velmora.ProgramNotStarted,Get-VelmoraFileCacheLimit'
+            $record.FullyQualifiedErrorId | Should -Be 'Velmora.ProgramNotFound,Get-VelmoraFileCacheLimit'
             $record.CategoryInfo.Category | Should -Be 'ObjectNotFound'
+            $record.Exception.Message | Should -BeLike "*$env:VELMORA_EXE*VELMORA_EXE*"
+        }
+
+        It 'a program that runs past its time limit is ended: Velmora.ProgramTimedOut' {
+            $fake = Join-Path $script:Scratch 'stuck-velmora'
+            Set-Content -LiteralPath $fake -Value "#!/bin/sh`nexec sleep 60`n" -NoNewline
+            chmod +x $fake
+            $env:VELMORA_EXE = $fake
+            $env:VELMORA_TIMEOUT = '1'
+            try {
+                $clock = [System.Diagnostics.Stopwatch]::StartNew()
+                $record = Get-OneError { Get-VelmoraFileCacheLimit }
+                $clock.Elapsed.TotalSeconds | Should -BeLessThan 20
+            } finally {
+                Remove-Item Env:VELMORA_TIMEOUT
+            }
+            $record.FullyQualifiedErrorId | Should -Be 'Velmora.ProgramTimedOut,Get-VelmoraFileCacheLimit'
+            $record.CategoryInfo.Category | Should -Be 'OperationTimeout'
+        }
+
+        It 'a program that fills its error stream before it answers is read to the end' {
+            $fake = Join-Path $script:Scratch 'noisy-velmora'
+            # 1 MB on standard error, far more than a pipe holds, then the answer.
+            Set-Content -LiteralPath $fake -NoNewline -Value ("#!/bin/sh`nhead -c 1048576 /dev/zero | tr '\0' x >&2`n" +
+                "printf 'Success: GetSystemFileCacheSize(Min:[1048576], Max:[2097152], Flags: 0)\r\n'`n")
+            chmod +x $fake
+            $env:VELMORA_EXE = $fake
+            $env:VELMORA_TIMEOUT = '20'
+            try {
+                (Get-VelmoraFileCacheLimit -ErrorAction Stop).MaximumBytes | Should -Be 2097152
+            } finally {
+                Remove-Item Env:VELMORA_TIMEOUT
+            }
         }
 
         It 'the message text is decoded in the code page it was written in' {
@@ -167,16 +219,91 @@ Describe 'Every answer of Velmora' {
 Describe 'Set-VelmoraFileCacheLimit and Clear-VelmoraFileCacheLimit' {
     It 'Set applies both sizes with both hard limits on, and -PassThru reads them back' {
         Set-SimulatedSystem ''
-        $limit = Set-VelmoraFileCacheLimit -MinimumMB 256 -MaximumMB 2048 -PassThru
+        $limit = Set-VelmoraFileCacheLimit -MinimumBytes 256MB -MaximumBytes 2GB -PassThru
         Get-CacheCall | Should -Be @('SetSystemFileCacheSize 268435456 2147483648 5', 'GetSystemFileCacheSize')
         $limit.MinimumBytes | Should -Be 268435456
+        $limit.MaximumMB | Should -Be 2048
         $limit.Flags | Should -Be 5
     }
 
     It 'Set without -PassThru returns nothing' {
         Set-SimulatedSystem ''
-        Set-VelmoraFileCacheLimit 256 2048 | Should -BeNullOrEmpty
+        Set-VelmoraFileCacheLimit 256MB 2GB | Should -BeNullOrEmpty
         Get-StateValue 'flags' | Should -Be '5'
+    }
+
+    It 'sizes as PowerShell writes them: <Sizes> applies <Calls>' -ForEach @(
+        @{ Sizes = '256MB 2GB'; Calls = 'SetSystemFileCacheSize 268435456 2147483648 5' }
+        @{ Sizes = '0 1GB'; Calls = 'SetSystemFileCacheSize 0 1073741824 5' }
+        @{ Sizes = '1MB 16MB'; Calls = 'SetSystemFileCacheSize 1048576 16777216 5' }
+    ) {
+        Set-SimulatedSystem "min=268435456`nmax=2147483648`nflags=5"
+        Invoke-Expression "Set-VelmoraFileCacheLimit $Sizes -ErrorAction Stop"
+        Get-CacheCall | Should -Be @($Calls)
+    }
+
+    It 'a size of <Bytes> bytes is not whole megabytes: refused before Velmora runs, "did you mean <Meant>?"' -ForEach @(
+        @{ Bytes = 256; Meant = '256MB' }
+        @{ Bytes = 2048; Meant = '2048MB' }
+        @{ Bytes = 1000000000; Meant = '953MB' }
+    ) {
+        Set-SimulatedSystem ''
+        $record = Get-OneError { Set-VelmoraFileCacheLimit 1MB $Bytes -Force }
+        $record.FullyQualifiedErrorId | Should -Be 'Velmora.SizeNotWholeMegabytes,Set-VelmoraFileCacheLimit'
+        $record.CategoryInfo.Category | Should -Be 'InvalidArgument'
+        $record.Exception.Message | Should -BeLike "*did you mean $($Meant)?"
+        Test-Path -LiteralPath $env:VELMORA_SIM_LOG | Should -BeFalse -Because 'Velmora did not run'
+    }
+
+    Context 'sizes from physical memory' {
+        It 'reads the memory that this machine has' {
+            # Off Windows, .NET's view of the machine: MemTotal of /proc/meminfo, where no container limit lowers it.
+            $kB = [uint64]((Get-Content /proc/meminfo | Where-Object { $_ -like 'MemTotal:*' }) -replace '\D', '')
+            $memory = & (Get-Module Velmora) { Get-VelmoraPhysicalMemory }
+            $memory | Should -BeGreaterThan 0
+            $memory | Should -BeLessOrEqual ($kB * 1024)
+        }
+
+        # The memory is a test double from here on: 8 GiB and a half.
+        BeforeEach { Mock -ModuleName Velmora Get-VelmoraPhysicalMemory { [uint64]8704MB } }
+
+        It '<Minimum> % and <Maximum> % of 8704 MB are <Calls>' -ForEach @(
+            @{ Minimum = 1; Maximum = 25; Calls = 'SetSystemFileCacheSize 91226112 2281701376 5' }
+            @{ Minimum = 3; Maximum = 100; Calls = 'SetSystemFileCacheSize 273678336 9126805504 5' }
+        ) {
+            if ($Bits -eq 32 -and $Maximum -eq 100) {
+                Set-ItResult -Skipped -Because 'the 32-bit program takes at most 4095 MB'
+                return
+            }
+            Set-SimulatedSystem ''
+            Set-VelmoraFileCacheLimit -MinimumPercent $Minimum -MaximumPercent $Maximum -ErrorAction Stop
+            Get-CacheCall | Should -Be @($Calls)
+        }
+
+        It 'a maximum above physical memory caps nothing: refused, unless -Force' {
+            Set-SimulatedSystem ''
+            $record = Get-OneError { Set-VelmoraFileCacheLimit 256MB 8705MB }
+            $record.FullyQualifiedErrorId | Should -Be 'Velmora.MaximumAbovePhysicalMemory,Set-VelmoraFileCacheLimit'
+            $record.Exception.Message | Should -BeLike '*8705 MB*8704 MB*-Force*'
+            Test-Path -LiteralPath $env:VELMORA_SIM_LOG | Should -BeFalse
+            if ($Bits -eq 64) {
+                Set-VelmoraFileCacheLimit 256MB 8705MB -Force -ErrorAction Stop
+                Get-StateValue 'max' | Should -Be '9127854080'
+            }
+        }
+
+        It 'a share out of 1 to 100 percent is refused by the parameter' {
+            { Set-VelmoraFileCacheLimit -MinimumPercent 0 -MaximumPercent 10 } | Should -Throw -ErrorId 'ParameterArgumentValidationError,Set-VelmoraFileCacheLimit'
+            { Set-VelmoraFileCacheLimit -MinimumPercent 1 -MaximumPercent 101 } | Should -Throw -ErrorId 'ParameterArgumentValidationError,Set-VelmoraFileCacheLimit'
+        }
+    }
+
+    It 'the change applied and its read-back failed: Velmora.ReadBackFailed says it was applied' {
+        Set-SimulatedSystem 'fail.GetSystemFileCacheSize=5'
+        $record = Get-OneError { Set-VelmoraFileCacheLimit 256MB 2GB -PassThru }
+        $record.FullyQualifiedErrorId | Should -Be 'Velmora.ReadBackFailed,Set-VelmoraFileCacheLimit'
+        $record.Exception.Message | Should -BeLike 'The file cache limits were set to 256 MB and 2048 MB*could not be read back*(5)*'
+        Get-StateValue 'min' | Should -Be '268435456'
     }
 
     It 'Clear keeps both sizes and switches both hard limits off' {
@@ -188,10 +315,16 @@ Describe 'Set-VelmoraFileCacheLimit and Clear-VelmoraFileCacheLimit' {
         $limit.Flags | Should -Be 0
     }
 
+    It 'Clear takes the limits from the pipeline' {
+        Set-SimulatedSystem "min=268435456`nmax=2147483648`nflags=5"
+        Get-VelmoraFileCacheLimit | Clear-VelmoraFileCacheLimit -ErrorAction Stop
+        Get-StateValue 'flags' | Should -Be '0'
+    }
+
     It '<Command> makes no call at all' -ForEach @(
-        @{ Command = 'Set-VelmoraFileCacheLimit 256 2048 -WhatIf' }
+        @{ Command = 'Set-VelmoraFileCacheLimit 256MB 2GB -WhatIf' }
         @{ Command = 'Clear-VelmoraFileCacheLimit -WhatIf' }
-        @{ Command = 'Set-VelmoraFileCacheLimit 256 2048 -WhatIf -PassThru' }
+        @{ Command = 'Set-VelmoraFileCacheLimit 256MB 2GB -WhatIf -PassThru' }
     ) {
         Set-SimulatedSystem ''
         $null = Invoke-Expression $Command
@@ -217,6 +350,21 @@ Describe 'Putting back recorded limits' {
         Get-StateValue 'flags' | Should -Be "$Flags"
     }
 
+    It 'a plain object without Flags is a plain set' {
+        Set-SimulatedSystem ''
+        [pscustomobject]@{ MinimumBytes = 512MB; MaximumBytes = 4000MB } | Set-VelmoraFileCacheLimit -Force -ErrorAction Stop
+        Get-CacheCall | Should -Be @('SetSystemFileCacheSize 536870912 4194304000 5')
+    }
+
+    It 'the sizes applied and switching the hard limits off failed: Velmora.RestorePartlyApplied, with what is in force' {
+        Set-SimulatedSystem 'fail.GetSystemFileCacheSize=5'
+        $recorded = [pscustomobject]@{ MinimumBytes = [uint64]512MB; MaximumBytes = [uint64]4000MB; Flags = 0 }
+        $record = Get-OneError { $recorded | Set-VelmoraFileCacheLimit }
+        $record.FullyQualifiedErrorId | Should -Be 'Velmora.RestorePartlyApplied,Set-VelmoraFileCacheLimit'
+        $record.Exception.Message | Should -BeLike '*applied in part*512 MB and 4000 MB with both hard limits on*Velmora -C*failed*(5)*could not be read back*'
+        Get-StateValue 'flags' | Should -Be '5'
+    }
+
     It 'a record of <Why> is refused, and nothing is called' -ForEach @(
         @{ Why = 'a maximum hard limit alone'; Min = 1048576; Max = 1073741824; Flags = 1 }
         @{ Why = 'a minimum hard limit alone'; Min = 1048576; Max = 1073741824; Flags = 4 }
@@ -235,15 +383,26 @@ Describe 'Putting back recorded limits' {
 
 Describe 'The DSC resource VelmoraFileCacheLimit' {
     BeforeAll {
-        function New-Resource([string] $Ensure, [uint64] $Min = 0, [uint64] $Max = 0) {
+        function New-Resource([string] $Ensure, [uint64] $Min = 0, [uint64] $Max = 0, [uint32] $MinPercent = 0, [uint32] $MaxPercent = 0) {
             $resource = & (Get-Module Velmora) { [VelmoraFileCacheLimit]::new() }
             $resource.IsSingleInstance = 'Yes'
             $resource.Ensure = $Ensure
             $resource.MinimumMB = $Min
             $resource.MaximumMB = $Max
+            $resource.MinimumPercent = $MinPercent
+            $resource.MaximumPercent = $MaxPercent
             $resource
         }
+        # Whether Get shows what the resource asks for, property by property.
+        function Test-Shows($State, $Resource) {
+            foreach ($name in 'Ensure', 'MinimumMB', 'MaximumMB', 'MinimumPercent', 'MaximumPercent') {
+                if ($State.$name -ne $Resource.$name) { return $false }
+            }
+            return $true
+        }
     }
+    # The machine's memory is a test double in this block: 8 GiB.
+    BeforeEach { Mock -ModuleName Velmora Get-VelmoraPhysicalMemory { [uint64]8GB } }
 
     It 'Present: Test is false, Set applies, then Test is true and a second Set changes nothing' {
         Set-SimulatedSystem ''
@@ -260,11 +419,30 @@ Describe 'The DSC resource VelmoraFileCacheLimit' {
         $state.MaximumMB | Should -Be 2048
     }
 
+    It 'Present in percent of memory: 1 % and 25 % of 8 GiB' {
+        Set-SimulatedSystem ''
+        $resource = New-Resource Present -MinPercent 1 -MaxPercent 25
+        $resource.Set()
+        Get-StateValue 'min' | Should -Be '84934656'
+        Get-StateValue 'max' | Should -Be '2147483648'
+        $resource.Test() | Should -BeTrue
+        Test-Shows $resource.Get() $resource | Should -BeTrue
+    }
+
     It 'Present is not met by the right sizes without both hard limits (flags <Flags>)' -ForEach @(
         @{ Flags = 0 }, @{ Flags = 1 }, @{ Flags = 4 }
     ) {
         Set-SimulatedSystem "min=268435456`nmax=2147483648`nflags=$Flags"
         (New-Resource Present 256 2048).Test() | Should -BeFalse
+    }
+
+    It 'one hard limit alone (flags <Flags>) is neither Present nor Absent: Get says Partial' -ForEach @(
+        @{ Flags = 1 }, @{ Flags = 4 }
+    ) {
+        Set-SimulatedSystem "min=268435456`nmax=2147483648`nflags=$Flags"
+        $absent = New-Resource Absent
+        $absent.Get().Ensure | Should -Be 'Partial'
+        $absent.Test() | Should -BeFalse
     }
 
     It 'Absent: both hard limits off, sizes kept' {
@@ -278,9 +456,87 @@ Describe 'The DSC resource VelmoraFileCacheLimit' {
         $resource.Get().Ensure | Should -Be 'Absent'
     }
 
+    It '<Why>: refused, and nothing is applied' -ForEach @(
+        @{ Why = 'Present without sizes'; Ensure = 'Present'; Min = 0; Max = 0; MinPercent = 0; MaxPercent = 0; Message = '*needs both sizes*' }
+        @{ Why = 'Present with a minimum of 0'; Ensure = 'Present'; Min = 0; Max = 2048; MinPercent = 0; MaxPercent = 0; Message = '*needs both sizes*' }
+        @{ Why = 'a maximum above physical memory'; Ensure = 'Present'; Min = 256; Max = 8193; MinPercent = 0; MaxPercent = 0; Message = '*physical memory*' }
+        @{ Why = 'the minimum not below the maximum'; Ensure = 'Present'; Min = 2048; Max = 2048; MinPercent = 0; MaxPercent = 0; Message = '*below the maximum*' }
+        @{ Why = 'a size both in MB and in percent'; Ensure = 'Present'; Min = 256; Max = 2048; MinPercent = 1; MaxPercent = 0; Message = '*not both*' }
+        @{ Why = 'Absent with sizes'; Ensure = 'Absent'; Min = 256; Max = 2048; MinPercent = 0; MaxPercent = 0; Message = '*takes no sizes*' }
+        @{ Why = 'Ensure Partial'; Ensure = 'Partial'; Min = 0; Max = 0; MinPercent = 0; MaxPercent = 0; Message = '*Present or Absent*' }
+    ) {
+        Set-SimulatedSystem "min=268435456`nmax=2147483648`nflags=0"
+        $resource = New-Resource $Ensure $Min $Max $MinPercent $MaxPercent
+        { $resource.Test() } | Should -Throw $Message
+        { $resource.Set() } | Should -Throw $Message
+        Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -BeNullOrEmpty
+    }
+
+    It 'a maximum the system lowers: Set fails and says what the system kept' {
+        Set-SimulatedSystem 'largest=1073741824'
+        $resource = New-Resource Present 256 2048
+        { $resource.Set() } | Should -Throw '*kept 268435456 and 1073741824 bytes, flags 5*'
+        $resource.Test() | Should -BeFalse
+    }
+
     It 'a refusal of the system makes Set throw' {
         Set-SimulatedSystem 'privilege=missing'
         { (New-Resource Present 256 2048).Set() } | Should -Throw
+    }
+
+    It 'Set says what it found and what it changed' {
+        Set-SimulatedSystem "min=268435456`nmax=2147483648`nflags=0"
+        # A class's methods see the global preference, as the configuration manager sets it.
+        $saved = $global:VerbosePreference
+        $global:VerbosePreference = 'Continue'
+        try {
+            $text = (@((New-Resource Present 256 1024).Set() 4>&1) | ForEach-Object { $_.Message }) -join "`n"
+        } finally {
+            $global:VerbosePreference = $saved
+        }
+        $text | Should -BeLike '*Found 268435456 and 2147483648 bytes, flags 0*Applying 256 MB and 1024 MB*Now 268435456 and 1073741824 bytes, flags 5*'
+    }
+
+    It 'converges from any state: <Count> seeded states and desired states from seed <Seed>' -ForEach @(
+        @{ Seed = 20261209; Count = 200 }
+    ) {
+        $random = New-Object System.Random($Seed)
+        function Pick([object[]] $From) { $From[$random.Next($From.Count)] }
+        $pages = '16384', '81920', '1048576', '16777216', '268435456', '268439552', '1073741824', '2147483648', '4294963200'
+        for ($case = 0; $case -lt $Count; $case++) {
+            $state = "min=$(Pick $pages)`nmax=$(Pick $pages)`nflags=$(Pick 0, 1, 4, 5)`n"
+            if ($random.Next(4) -eq 0) { $state += "largest=$(Pick '1073741824', '2147483648')`n" }
+            if ($random.Next(4) -eq 0) { $state += "available=$(Pick '0', '268435456')`n" }
+            $ensure = Pick 'Present', 'Present', 'Present', 'Absent'
+            $sizes = @(0, 0, 0, 0)
+            if ($ensure -eq 'Present' -or $random.Next(8) -eq 0) {
+                foreach ($i in 0, 1) {
+                    if ($random.Next(3) -eq 0) { $sizes[$i + 2] = Pick 0, 1, 10, 25, 50, 100 }
+                    else { $sizes[$i] = Pick 0, 1, 16, 256, 257, 1024, 2048, 4095, 8192, 9000 }
+                }
+            }
+            $resource = New-Resource $ensure $sizes[0] $sizes[1] $sizes[2] $sizes[3]
+            $because = "seed $Seed case $($case): $ensure $($sizes -join ' ') on $($state -replace "`n", ' ')"
+            Set-SimulatedSystem $state
+            $tested = $null
+            try { $tested = $resource.Test() } catch { $tested = $null }
+            if ($null -ne $tested) {
+                $tested | Should -Be (Test-Shows $resource.Get() $resource) -Because $because
+            }
+            $set = $true
+            try { $resource.Set() } catch { $set = $false }
+            if ($null -eq $tested) {
+                $set | Should -BeFalse -Because "$because; Test refused it"
+                Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -BeNullOrEmpty -Because $because
+            }
+            if ($set) {
+                $resource.Test() | Should -BeTrue -Because "$because; Set returned"
+                Test-Shows $resource.Get() $resource | Should -BeTrue -Because "$because; Set returned"
+                Remove-Item -LiteralPath $env:VELMORA_SIM_LOG -ErrorAction SilentlyContinue
+                $resource.Set()
+                Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -BeNullOrEmpty -Because "$because; second Set"
+            }
+        }
     }
 }
 
@@ -307,18 +563,25 @@ Describe 'The startup task' {
         }
         function global:Get-ScheduledTaskInfo { param($TaskName) [pscustomobject]@{ LastRunTime = $null; LastTaskResult = 267011 } }
         function global:Unregister-ScheduledTask { param($TaskName, [switch] $Confirm) $global:VelmoraAsked.Add("unregister $TaskName") }
-        function global:takeown { $global:VelmoraAsked.Add("takeown $args") }
-        function global:icacls { $global:VelmoraAsked.Add("icacls $args") }
+        # Each ends with the exit code that $global:VelmoraToolExit gives it (0 unless a case says).
+        $global:VelmoraToolExit = @{}
+        function global:takeown { $global:VelmoraAsked.Add("takeown $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['takeown'] }
+        function global:icacls { $global:VelmoraAsked.Add("icacls $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['icacls'] }
         $script:Commands = 'New-ScheduledTaskAction', 'New-ScheduledTaskTrigger', 'New-ScheduledTaskPrincipal',
             'New-ScheduledTaskSettingsSet', 'Register-ScheduledTask', 'Get-ScheduledTask', 'Get-ScheduledTaskInfo',
             'Unregister-ScheduledTask', 'takeown', 'icacls'
     }
     AfterAll {
         foreach ($command in $script:Commands) { Remove-Item "Function:\$command" -ErrorAction SilentlyContinue }
-        Remove-Variable -Scope Global VelmoraAsked -ErrorAction SilentlyContinue
+        Remove-Variable -Scope Global VelmoraAsked, VelmoraToolExit -ErrorAction SilentlyContinue
     }
     BeforeEach {
         $global:VelmoraAsked.Clear()
+        $global:VelmoraToolExit = @{}
+        # Windows, as far as the module can tell; its code page and its memory (8 GiB) are test doubles too.
+        Mock -ModuleName Velmora Test-VelmoraWindows { $true }
+        Mock -ModuleName Velmora Get-VelmoraOutputCodePage { 65001 }
+        Mock -ModuleName Velmora Get-VelmoraPhysicalMemory { [uint64]8GB }
         Remove-Item -LiteralPath $env:VELMORA_SIM_LOG -ErrorAction SilentlyContinue
         $root = Join-Path $script:Scratch ([guid]::NewGuid())
         $env:ProgramFiles = Join-Path $root 'Program Files'
@@ -328,7 +591,7 @@ Describe 'The startup task' {
 
     It 'registers the task as SYSTEM at start-up with the program and its script in Program Files' {
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        $task = Register-VelmoraStartupTask -MinimumMB 300 -MaximumMB 3000
+        $task = Register-VelmoraStartupTask -MinimumBytes 300MB -MaximumBytes 3000MB
         $startup = Join-Path $program 'startup.cmd'
         (Get-FileHash (Join-Path $program 'Velmora.exe')).Hash | Should -Be (Get-FileHash $Velmora).Hash
         $shipped = Get-Content -Raw (Join-Path (Split-Path $Module) 'startup.cmd')
@@ -344,23 +607,46 @@ Describe 'The startup task' {
         $task.MinimumMB | Should -Be 300
         $task.MaximumMB | Should -Be 3000
         $task.LastTaskResult | Should -Be 267011
-        Test-Path -LiteralPath $env:VELMORA_SIM_LOG | Should -BeFalse -Because 'registering applies nothing'
+        Get-CacheCall | Should -BeNullOrEmpty -Because 'registering applies nothing'
     }
 
     It '<Why>: refused before anything is changed' -ForEach @(
-        @{ Why = 'without elevation'; Elevated = $false; Min = 256; Max = 2048; Id = 'Velmora.NotElevated,Register-VelmoraStartupTask' }
-        @{ Why = 'a minimum not below the maximum'; Elevated = $true; Min = 2048; Max = 2048; Id = 'Velmora.SizesRefused,Register-VelmoraStartupTask' }
-        @{ Why = 'a maximum below 16 MB'; Elevated = $true; Min = 1; Max = 15; Id = 'Velmora.SizesRefused,Register-VelmoraStartupTask' }
+        @{ Why = 'without elevation'; Elevated = $false; Min = 256MB; Max = 2GB; Id = 'Velmora.NotElevated' }
+        @{ Why = 'a minimum not below the maximum'; Elevated = $true; Min = 2GB; Max = 2GB; Id = 'Velmora.SizesRefused' }
+        @{ Why = 'a maximum below 16 MB'; Elevated = $true; Min = 1MB; Max = 15MB; Id = 'Velmora.SizesRefused' }
+        @{ Why = 'a size of 0'; Elevated = $true; Min = 0; Max = 2GB; Id = 'Velmora.SizesRefused' }
+        @{ Why = 'a size that is not whole megabytes'; Elevated = $true; Min = 256MB; Max = 99999999999999999; Id = 'Velmora.SizeNotWholeMegabytes' }
+        @{ Why = 'a maximum above physical memory'; Elevated = $true; Min = 256MB; Max = 9GB; Id = 'Velmora.MaximumAbovePhysicalMemory' }
     ) {
         Mock -ModuleName Velmora Test-VelmoraElevated { $Elevated }
-        { Register-VelmoraStartupTask -MinimumMB $Min -MaximumMB $Max } | Should -Throw -ErrorId $Id
+        { Register-VelmoraStartupTask -MinimumBytes $Min -MaximumBytes $Max } | Should -Throw -ErrorId "$Id,Register-VelmoraStartupTask"
         Test-Path -LiteralPath $env:ProgramFiles | Should -BeFalse
+        $global:VelmoraAsked | Should -BeNullOrEmpty
+        Get-CacheCall | Should -BeNullOrEmpty
+    }
+
+    It 'sizes past the 32-bit program''s range are refused as Velmora would refuse them' -Skip:($Bits -ne 32) {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        { Register-VelmoraStartupTask 256MB 5000MB } | Should -Throw -ErrorId 'Velmora.SizesRefused,Register-VelmoraStartupTask'
         $global:VelmoraAsked | Should -BeNullOrEmpty
     }
 
-    It '-WhatIf changes nothing' {
+    It '<Tool> ending with exit code <Exit>: stops at the step <Step>, and registers nothing' -ForEach @(
+        @{ Tool = 'takeown'; Exit = 1; Step = 'owner' }
+        @{ Tool = 'icacls'; Exit = 5; Step = 'permissions' }
+    ) {
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        Register-VelmoraStartupTask -MinimumMB 256 -MaximumMB 2048 -WhatIf
+        $global:VelmoraToolExit[$Tool] = $Exit
+        $thrown = { Register-VelmoraStartupTask 256MB 2GB } | Should -Throw -ErrorId 'Velmora.StartupTaskStepFailed,Register-VelmoraStartupTask' -PassThru
+        $thrown.Exception.Message | Should -BeLike "*'$Step'*exit code $Exit*"
+        $global:VelmoraAsked | Where-Object { $_ -like 'register*' } | Should -BeNullOrEmpty
+        Test-Path -LiteralPath (Join-Path $program 'Velmora.exe') | Should -BeFalse
+    }
+
+    It '-WhatIf previews every step without elevation, and changes nothing' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $false }
+        Register-VelmoraStartupTask -MinimumBytes 256MB -MaximumBytes 2GB -WhatIf -ErrorAction Stop
+        Unregister-VelmoraStartupTask -WhatIf -ErrorAction Stop
         Test-Path -LiteralPath $env:ProgramFiles | Should -BeFalse
         $global:VelmoraAsked | Should -BeNullOrEmpty
     }
@@ -371,7 +657,7 @@ Describe 'The startup task' {
 
     It 'Unregister removes the task and its script' {
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        Register-VelmoraStartupTask -MinimumMB 256 -MaximumMB 2048 | Out-Null
+        Register-VelmoraStartupTask -MinimumBytes 256MB -MaximumBytes 2GB | Out-Null
         Unregister-VelmoraStartupTask -Confirm:$false
         $global:VelmoraAsked | Should -Contain 'unregister Velmora file cache limits'
         Test-Path -LiteralPath (Join-Path $program 'startup.cmd') | Should -BeFalse
@@ -390,6 +676,8 @@ Describe 'Get-VelmoraFileCacheUsage' {
         }
     }
     AfterAll { Remove-Item Function:\Get-CimInstance -ErrorAction SilentlyContinue }
+
+    BeforeEach { Mock -ModuleName Velmora Test-VelmoraWindows { $true } }
 
     It 'gives the cache size now, its peak and what is resident, in bytes' {
         $global:VelmoraCountersFail = $false
@@ -410,6 +698,45 @@ Describe 'Get-VelmoraFileCacheUsage' {
 }
 
 Describe 'The module itself' {
+    It '<Command> off Windows: Velmora.NotWindows' -ForEach @(
+        @{ Command = 'Get-VelmoraStartupTask' }
+        @{ Command = 'Get-VelmoraFileCacheUsage' }
+        @{ Command = 'Register-VelmoraStartupTask 256MB 2GB -WhatIf' }
+        @{ Command = 'Unregister-VelmoraStartupTask -WhatIf' }
+    ) {
+        $name = $Command.Split(' ')[0]
+        { Invoke-Expression $Command } | Should -Throw -ErrorId "Velmora.NotWindows,$name"
+    }
+
+    It '<Name> has a synopsis, a description, every parameter described and an explained example' -ForEach @(
+        (Import-PowerShellDataFile $Module).FunctionsToExport | ForEach-Object { @{ Name = $_ } }
+    ) {
+        $help = Get-Help $Name -Full
+        $help.Synopsis | Should -Not -BeLike "*$Name*[<CommonParameters>]*"
+        $help.description | Should -Not -BeNullOrEmpty
+        $common = [System.Management.Automation.PSCmdlet]::CommonParameters + [System.Management.Automation.PSCmdlet]::OptionalCommonParameters
+        foreach ($parameter in (Get-Command $Name).Parameters.Keys | Where-Object { $_ -notin $common }) {
+            (Get-Help $Name -Parameter $parameter).description | Should -Not -BeNullOrEmpty -Because "-$parameter of $Name"
+        }
+        $examples = @($help.examples.example | Where-Object { $_ })
+        $examples.Count | Should -BeGreaterThan 0 -Because "$Name has an example"
+        foreach ($example in $examples) {
+            ($example.remarks | Out-String).Trim() | Should -Not -BeNullOrEmpty -Because "an example of $Name says what it does"
+        }
+    }
+
+    It 'about_Velmora is there, with every error ID the module writes' {
+        $about = Get-Help about_Velmora | Out-String
+        $about | Should -BeLike '*VELMORA_EXE*30 seconds*'
+        $root = Split-Path $Module
+        $written = Select-String -LiteralPath (Join-Path $root 'Velmora.psm1') -Pattern "New-VelmoraError \S+ '(Velmora\.[A-Za-z]+)'" -AllMatches |
+            ForEach-Object { $_.Matches } | ForEach-Object { $_.Groups[1].Value } | Sort-Object -Unique
+        $written.Count | Should -BeGreaterThan 10
+        foreach ($id in $written) {
+            $about | Should -BeLike "*$id *" -Because "$id is written by the module"
+        }
+    }
+
     It 'has the project version, both editions, its exports and the gallery data' {
         $manifest = Import-PowerShellDataFile $Module
         $manifest.ModuleVersion | Should -Be $Version

@@ -223,6 +223,17 @@ def check_module_record(block, context, failures):
                     os.path.exists(os.path.join(failing.program_data, "Velmora", "before.xml")))
 
 
+def check_module_set(block, context, failures):
+    """The module's quick example: sizes in bytes, as PowerShell writes them."""
+    sim = Sim(context.velmora, context.scratch)
+    result = sim.pwsh(block.text, f"Import-Module '{context.module}'\n")
+    failures.expect(block, "exit code", 0, result.returncode)
+    held = state_of(sim.state)
+    failures.expect(block, "256 MB and 2 GB, both hard", ("268435456", "2147483648", "5"),
+                    (held.get("min"), held.get("max"), held.get("flags")))
+    failures.expect(block, "the limits shown afterwards", True, "2048" in result.stdout)
+
+
 def check_winget_path(block, context, failures):
     sim = Sim(context.velmora, context.scratch)
     packages = os.path.join(sim.program_files, "WinGet", "Packages")
@@ -470,9 +481,10 @@ BLOCKS = [
     ("powershell", "Expand-Archive \\\\server\\share\\Velmora-1.0.0-powershell.zip", None,
      "a file share and Program Files: Windows only; the module's own tests import it; parsed"),
     ("powershell", "$limit = Get-VelmoraFileCacheLimit -ErrorAction Stop", ("sim", check_module_record), None),
+    ("powershell", "Set-VelmoraFileCacheLimit 256MB 2GB -PassThru", ("sim", check_module_set), None),
     ("powershell", "Get-VelmoraFileCacheUsage", None,
      "Windows' performance counters; the module's tests check the cmdlet with a test double; parsed"),
-    ("powershell", "Register-VelmoraStartupTask -MinimumMB 256 -MaximumMB 2048", None,
+    ("powershell", "Register-VelmoraStartupTask 256MB 2GB", None,
      "Task Scheduler; the module's tests check the cmdlets with test doubles; parsed"),
     ("powershell", "Configuration VelmoraLimits {", None,
      "the local configuration manager of Windows PowerShell 5.1; the module's tests run the resource; parsed"),

@@ -1,0 +1,47 @@
+function Clear-VelmoraFileCacheLimit {
+    <#
+    .SYNOPSIS
+    Switches both hard limits of the system file cache off and keeps both sizes.
+    .DESCRIPTION
+    Runs Velmora -C: the sizes in force stay, as targets that the system may cross. Needs an elevated
+    PowerShell (or SYSTEM): changing the limits needs SeIncreaseQuotaPrivilege.
+    .PARAMETER InputObject
+    A Velmora.FileCacheLimit, as Get-VelmoraFileCacheLimit gives it, so that the two can be piped together.
+    Its sizes are not used: Clear keeps the sizes in force.
+    .PARAMETER PassThru
+    Gives the limits in force afterwards, read back with Velmora -G.
+    .INPUTS
+    Velmora.FileCacheLimit
+    .OUTPUTS
+    None, or Velmora.FileCacheLimit with -PassThru.
+    .EXAMPLE
+    Clear-VelmoraFileCacheLimit -PassThru
+
+    Switches both hard limits off and shows the limits afterwards: Flags 0.
+    .EXAMPLE
+    Get-VelmoraFileCacheLimit | Where-Object Flags -ne 0 | Clear-VelmoraFileCacheLimit -WhatIf
+
+    Shows what would be done where a hard limit is on, and changes nothing.
+    .LINK
+    about_Velmora
+    #>
+    [CmdletBinding(SupportsShouldProcess = $true)]
+    [OutputType('Velmora.FileCacheLimit')]
+    param(
+        [Parameter(ValueFromPipeline = $true)] [psobject] $InputObject,
+        [switch] $PassThru
+    )
+    process {
+        if (-not $PSCmdlet.ShouldProcess((Get-VelmoraComputerName), 'Switch both hard limits of the file cache off')) {
+            return
+        }
+        $clear = Invoke-Velmora -Arguments '-C' -Call Set
+        if ($clear.Error) {
+            $PSCmdlet.WriteError($clear.Error)
+            return
+        }
+        if ($PassThru) {
+            Write-VelmoraReadBack -Cmdlet $PSCmdlet -Done 'Both hard limits were switched off'
+        }
+    }
+}
