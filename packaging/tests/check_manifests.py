@@ -69,7 +69,8 @@ def check_module(folder, archives, version, url_base, homepage):
     with zipfile.ZipFile(os.path.join(folder, archives["powershell"])) as module:
         expect("the module archive's entries",
                ["Velmora/LICENSE", "Velmora/Velmora.Format.ps1xml", "Velmora/Velmora.psd1", "Velmora/Velmora.psm1",
-                "Velmora/bin/x64/Velmora.exe", "Velmora/bin/x86/Velmora.exe", "Velmora/startup.cmd"],
+                "Velmora/bin/x64/Velmora.exe", "Velmora/bin/x86/Velmora.exe", "Velmora/en-US/about_Velmora.help.txt",
+                "Velmora/startup.cmd"],
                module.namelist())
         for arch, program in (("win64", "x64"), ("win32", "x86")):
             with zipfile.ZipFile(os.path.join(folder, archives[arch])) as archive:
