@@ -1,7 +1,8 @@
 # Writes what a release publishes beside its two archives (cmake -P):
 #   cmake -D RELEASE_DIR=DIR -D CPACK_CONFIG=FILE -D URL_BASE=URL -D HOMEPAGE=URL
 #         -P ReleaseManifests.cmake
-# RELEASE_DIR holds Velmora-VERSION-win32.zip, -win64.zip and -powershell.zip; CPACK_CONFIG is a
+# RELEASE_DIR holds Velmora-VERSION-win32.zip, -win64.zip, -powershell.zip and
+# -x64.msi, and velmora.VERSION.nupkg; CPACK_CONFIG is a
 # build's CPackConfig.cmake, which gives the version, description, publisher and
 # source folder; URL_BASE is where the archives are published (it names the
 # version), HOMEPAGE the project's home page. Every URL in the manifests is one
@@ -31,11 +32,17 @@ file(WRITE "${RELEASE_DIR}/RELEASE-NOTES.md" "${notes}\n")
 string(REPLACE "\n" "\n  " RELEASE_NOTES_YAML "  ${notes}")
 string(REGEX REPLACE "\n  \n" "\n\n" RELEASE_NOTES_YAML "${RELEASE_NOTES_YAML}")
 
-# The two programs' archives and the PowerShell module's, each summed.
+# The two programs' archives, the PowerShell module's, the MSI and the
+# Chocolatey package, each summed.
 set(sums "")
-foreach(arch IN ITEMS win32 win64 powershell)
+foreach(arch IN ITEMS win32 win64 powershell msi nupkg)
     string(TOUPPER "${arch}" ARCH)
     set(archive "Velmora-${VERSION}-${arch}.zip")
+    if(arch STREQUAL "msi")
+        set(archive "Velmora-${VERSION}-x64.msi")
+    elseif(arch STREQUAL "nupkg")
+        set(archive "velmora.${VERSION}.nupkg")
+    endif()
     if(NOT EXISTS "${RELEASE_DIR}/${archive}")
         message(FATAL_ERROR "${RELEASE_DIR}/${archive} is missing")
     endif()
@@ -46,6 +53,17 @@ foreach(arch IN ITEMS win32 win64 powershell)
     set(URL_${ARCH} "${URL_BASE}/${archive}")
 endforeach()
 file(WRITE "${RELEASE_DIR}/SHA256SUMS" "${sums}")
+# The MSI's own codes, for winget to tell an installed Velmora.
+execute_process(COMMAND msiinfo export "${RELEASE_DIR}/Velmora-${VERSION}-x64.msi" Property
+    OUTPUT_VARIABLE properties RESULT_VARIABLE status)
+if(NOT status EQUAL 0 OR NOT properties MATCHES "\nProductCode\t({[0-9A-F-]+})")
+    message(FATAL_ERROR "no ProductCode in the MSI")
+endif()
+set(PRODUCT_CODE "${CMAKE_MATCH_1}")
+if(NOT properties MATCHES "\nUpgradeCode\t({[0-9A-Fa-f-]+})")
+    message(FATAL_ERROR "no UpgradeCode in the MSI")
+endif()
+string(TOUPPER "${CMAKE_MATCH_1}" UPGRADE_CODE)
 file(COPY "${source}/LICENSE" "${source}/CHANGELOG.md" DESTINATION "${RELEASE_DIR}"
     FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 

@@ -14,4 +14,44 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
         COMMAND sh "${CMAKE_CURRENT_LIST_DIR}/tests/test_release.sh" script "${PROJECT_SOURCE_DIR}"
                 "${PROJECT_VERSION}" "${PROJECT_HOMEPAGE_URL}")
     set_tests_properties(release.script PROPERTIES TIMEOUT 900)
+
+    # The MSI and the Chocolatey package of this build, made as a release makes
+    # them, for the tests and the README's deployment commands.
+    set(msi_files "${CMAKE_BINARY_DIR}/msi-files")
+    set(VELMORA_MSI "${CMAKE_BINARY_DIR}/msi/Velmora-${PROJECT_VERSION}-x64.msi")
+    set(VELMORA_NUPKG "${CMAKE_BINARY_DIR}/msi/velmora.${PROJECT_VERSION}.nupkg")
+    set(release_texts -D "VERSION=${PROJECT_VERSION}" -D "VENDOR=${VELMORA_VENDOR}"
+        -D "DESCRIPTION=${PROJECT_DESCRIPTION}" -D "HOMEPAGE=${PROJECT_HOMEPAGE_URL}")
+    add_custom_command(OUTPUT "${VELMORA_MSI}" "${VELMORA_NUPKG}"
+        COMMAND "${CMAKE_COMMAND}" -E make_directory "${msi_files}" "${CMAKE_BINARY_DIR}/msi"
+        COMMAND "${CMAKE_COMMAND}" -E copy $<TARGET_FILE:Velmora> "${PROJECT_SOURCE_DIR}/powershell/Velmora/startup.cmd"
+                "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/README.md" "${msi_files}"
+        COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}" -D "FILES=${msi_files}" ${release_texts}
+                -D "MSI=${VELMORA_MSI}" -P "${CMAKE_CURRENT_LIST_DIR}/ReleaseMsi.cmake"
+        COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}" -D "MSI=${VELMORA_MSI}" ${release_texts}
+                -D "URL_BASE=${PROJECT_HOMEPAGE_URL}/releases/download/v${PROJECT_VERSION}"
+                -D "NUPKG=${VELMORA_NUPKG}" -P "${CMAKE_CURRENT_LIST_DIR}/ReleaseChocolatey.cmake"
+        DEPENDS Velmora "${CMAKE_CURRENT_LIST_DIR}/ReleaseMsi.cmake" "${CMAKE_CURRENT_LIST_DIR}/ReleaseChocolatey.cmake"
+                "${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" "${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt"
+                "${PROJECT_SOURCE_DIR}/powershell/Velmora/startup.cmd" "${PROJECT_SOURCE_DIR}/README.md"
+        COMMENT "Making the MSI and the Chocolatey package")
+    add_custom_target(VelmoraPackages ALL DEPENDS "${VELMORA_MSI}" "${VELMORA_NUPKG}")
+
+    # Installed, upgraded, downgraded and removed under Wine, in the prefix the
+    # Wine tests share; one MSI test at a time, as Windows Installer allows.
+    add_test(NAME msi.install-upgrade-remove
+        COMMAND sh "${CMAKE_CURRENT_LIST_DIR}/tests/test_msi.sh" "${PROJECT_SOURCE_DIR}" $<TARGET_FILE:Velmora>
+                "${PROJECT_VERSION}" "${wine_sh}")
+    set_tests_properties(msi.install-upgrade-remove PROPERTIES
+        ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine RESOURCE_LOCK windows-installer TIMEOUT 300)
+
+    # The Chocolatey package: its layout and .nuspec, and its scripts run with
+    # Chocolatey's helpers as test doubles.
+    find_program(VELMORA_PWSH pwsh PATHS "$ENV{HOME}/.dotnet/tools" REQUIRED)
+    add_test(NAME chocolatey.package
+        COMMAND "${VELMORA_PWSH}" -NoLogo -NoProfile -NonInteractive
+                -File "${PROJECT_SOURCE_DIR}/powershell/tests/Invoke-Tests.ps1"
+                -Path "${CMAKE_CURRENT_LIST_DIR}/tests/Chocolatey.Tests.ps1"
+                -Data "{\"Nupkg\": \"${VELMORA_NUPKG}\", \"Msi\": \"${VELMORA_MSI}\", \"Version\": \"${PROJECT_VERSION}\", \"Homepage\": \"${PROJECT_HOMEPAGE_URL}\"}")
+    set_tests_properties(chocolatey.package PROPERTIES TIMEOUT 300)
 endif()

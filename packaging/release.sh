@@ -3,6 +3,8 @@
 # the folder given:
 #   Velmora-VERSION-win32.zip, Velmora-VERSION-win64.zip   each built afresh
 #   Velmora-VERSION-powershell.zip   the PowerShell module with both programs
+#   Velmora-VERSION-x64.msi          the per-machine Windows Installer package
+#   velmora.VERSION.nupkg            the Chocolatey package, which carries it
 #   SHA256SUMS            the archives' sums, for "sha256sum -c SHA256SUMS"
 #   LICENSE, CHANGELOG.md the licence and the changes, published beside them
 #   RELEASE-NOTES.md      this version's entry of CHANGELOG.md, for the release page
@@ -22,9 +24,10 @@
 #                               HOMEPAGE/releases/download/vVERSION)
 #   VELMORA_HOMEPAGE_URL        the project's home page (default: the project's
 #                               HOMEPAGE_URL in CMakeLists.txt)
-#   VELMORA_SIGN_PKCS12         a PKCS#12 file: each Velmora.exe, and the module's
-#                               .psm1, .psd1 and .ps1xml, are Authenticode-signed
-#                               (SHA-256) with it before they are zipped
+#   VELMORA_SIGN_PKCS12         a PKCS#12 file: each Velmora.exe, the module's
+#                               .psm1, .psd1 and .ps1xml, and the MSI are
+#                               Authenticode-signed (SHA-256) with it before they
+#                               are packed
 #   VELMORA_SIGN_PASSWORD       that file's password
 #   VELMORA_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamping service for the signatures
 set -eu
@@ -147,6 +150,20 @@ if [ -n "$pkcs12" ]; then
 fi
 cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "ZIP=$made/Velmora-$version-powershell.zip" -D PACK_ONLY=ON \
     -P "$root/packaging/PowerShellModule.cmake"
+
+# The per-machine Windows Installer package: the 64-bit program as its archive
+# holds it, the scripts the operations guide runs beside it, the licence and the
+# README; signed like the programs. Then the Chocolatey package that carries it.
+msi_files="$scratch/msi"
+mkdir "$msi_files"
+cp "$scratch/win64/Velmora.exe" "$root/powershell/Velmora/startup.cmd" "$root/LICENSE" "$root/README.md" "$msi_files/"
+msi="$made/Velmora-$version-x64.msi"
+cmake -D "SOURCE_DIR=$root" -D "FILES=$msi_files" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
+    -D "DESCRIPTION=$DESCRIPTION" -D "HOMEPAGE=$homepage" -D "MSI=$msi" -P "$root/packaging/ReleaseMsi.cmake"
+[ -z "$pkcs12" ] || sign "$msi"
+cmake -D "SOURCE_DIR=$root" -D "MSI=$msi" -D "VERSION=$version" -D "VENDOR=$VENDOR" -D "DESCRIPTION=$DESCRIPTION" \
+    -D "HOMEPAGE=$homepage" -D "URL_BASE=$url_base" -D "NUPKG=$made/velmora.$version.nupkg" \
+    -P "$root/packaging/ReleaseChocolatey.cmake"
 
 if [ -n "$pkcs12" ]; then
     echo "Signed with $pkcs12${VELMORA_SIGN_TIMESTAMP_URL:+, time-stamped by $VELMORA_SIGN_TIMESTAMP_URL}"

@@ -10,7 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ git libgtest-dev python3 python3-pefile python3-yaml hyperfine zip unzip ansible
-g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user locales osslsigncode openssl"
+g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user locales osslsigncode openssl wixl msitools"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Reads a release folder back: SHA256SUMS, the Scoop manifest and the winget
-manifest set each name both archives with their true SHA-256 and their download
-URL, carry the version, the release date and what installs, keep to the rules
+"""Reads a release folder back: SHA256SUMS names the archives, the MSI and the
+Chocolatey package with their true SHA-256; the Scoop manifest and the winget
+manifest set name the archives (and winget the MSI, with its codes) with their
+SHA-256 and their download URL, carry the version, the release date and what installs, keep to the rules
 of winget's 1.6.0 schemas that can be checked here, and name no URL that does
 not start with the release's URL base or the homepage.
 
@@ -82,16 +83,26 @@ def check_module(folder, archives, version, url_base, homepage):
         expect(f"the module manifest's {key}", value, found and found.group(1))
 
 
+def msi_codes(path):
+    """The ProductCode and UpgradeCode that the MSI's Property table holds."""
+    import subprocess
+    table = subprocess.run(["msiinfo", "export", path, "Property"], capture_output=True, text=True, check=True).stdout
+    properties = dict(line.split("\t", 1) for line in table.replace("\r", "").splitlines() if "\t" in line)
+    return properties.get("ProductCode"), (properties.get("UpgradeCode") or "").upper()
+
+
 def main():
     if len(sys.argv) != 6:
         sys.exit(__doc__)
     folder, version, url_base, homepage, release_date = sys.argv[1:]
     archives = {arch: f"Velmora-{version}-{arch}.zip" for arch in ("win32", "win64", "powershell")}
+    archives["msi"] = f"Velmora-{version}-x64.msi"
+    archives["nupkg"] = f"velmora.{version}.nupkg"
     sums = {}
     for arch, name in archives.items():
         with open(os.path.join(folder, name), "rb") as f:
             sums[arch] = hashlib.sha256(f.read()).hexdigest()
-    urls = {arch: f"{url_base}/{name}" for arch, name in archives.items() if arch != "powershell"}
+    urls = {arch: f"{url_base}/{name}" for arch, name in archives.items()}
     template = url_base.replace(version, "$version")
 
     expect("files in the release folder",
@@ -99,7 +110,8 @@ def main():
                    "winget"]),
            sorted(os.listdir(folder)))
     with open(os.path.join(folder, "SHA256SUMS")) as f:
-        expect("SHA256SUMS", "".join(f"{sums[a]}  {archives[a]}\n" for a in ("win32", "win64", "powershell")),
+        expect("SHA256SUMS", "".join(f"{sums[a]}  {archives[a]}\n" for a in ("win32", "win64", "powershell", "msi",
+                                                                               "nupkg")),
                f.read())
     check_module(folder, archives, version, url_base, homepage)
     with open(os.path.join(folder, "CHANGELOG.md")) as f:
@@ -179,14 +191,18 @@ def main():
             failures.append(f"winget Tags: {tag!r} breaks the schema's rule for a tag")
     installer = manifests["installer"]
     expect("winget ReleaseDate", release_date, str(installer.get("ReleaseDate")))
-    expect("winget InstallerType", "zip", installer.get("InstallerType"))
-    expect("winget NestedInstallerType", "portable", installer.get("NestedInstallerType"))
-    expect("winget NestedInstallerFiles",
-           [{"RelativeFilePath": "Velmora.exe", "PortableCommandAlias": "velmora"}],
-           installer.get("NestedInstallerFiles"))
+    portable = {"InstallerType": "zip", "NestedInstallerType": "portable",
+                "NestedInstallerFiles": [{"RelativeFilePath": "Velmora.exe", "PortableCommandAlias": "velmora"}]}
+    product_code, upgrade_code = msi_codes(os.path.join(folder, archives["msi"]))
     expect("winget Installers",
-           [{"Architecture": "x86", "InstallerUrl": urls["win32"], "InstallerSha256": sums["win32"].upper()},
-            {"Architecture": "x64", "InstallerUrl": urls["win64"], "InstallerSha256": sums["win64"].upper()}],
+           [{"Architecture": "x86", "Scope": "user", **portable, "InstallerUrl": urls["win32"],
+             "InstallerSha256": sums["win32"].upper()},
+            {"Architecture": "x64", "Scope": "user", **portable, "InstallerUrl": urls["win64"],
+             "InstallerSha256": sums["win64"].upper()},
+            {"Architecture": "x64", "InstallerType": "msi", "Scope": "machine", "InstallerUrl": urls["msi"],
+             "InstallerSha256": sums["msi"].upper(), "ProductCode": product_code,
+             "AppsAndFeaturesEntries": [{"ProductCode": product_code, "UpgradeCode": upgrade_code}],
+             "UpgradeBehavior": "install"}],
            installer.get("Installers"))
 
     # No URL that points anywhere but the release's own places.

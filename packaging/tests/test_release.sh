@@ -177,6 +177,14 @@ script)
             { cat "$scratch/check.log"; fail "check-release.sh did not say it took the signature off"; }
         rm -f "$scratch/stripped.exe"
     done
+    # The MSI, signed as the programs are; the Chocolatey package carries it so.
+    msi="$scratch/signed/Velmora-$version-x64.msi"
+    osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" -in "$msi" \
+        >"$scratch/verify.log" 2>&1 || { cat "$scratch/verify.log"; fail "the MSI's signature does not verify"; }
+    grep -q 'Timestamp Server Signature verification: ok' "$scratch/verify.log" ||
+        { cat "$scratch/verify.log"; fail "the MSI's signature carries no valid time stamp"; }
+    unzip -p "$scratch/signed/velmora.$version.nupkg" "tools/Velmora-$version-x64.msi" | cmp - "$msi" ||
+        fail "the Chocolatey package does not carry the signed MSI"
     # The module's script, manifest and view, signed as the programs are; its
     # help text is not a file PowerShell checks.
     for file in Velmora.psm1 Velmora.psd1 Velmora.Format.ps1xml; do

@@ -97,6 +97,7 @@ class Sim:
         self.root = tempfile.mkdtemp(dir=scratch)
         self.program_files = os.path.join(self.root, "Program Files")
         self.program_data = os.path.join(self.root, "ProgramData")
+        self.local_app_data = os.path.join(self.root, "AppData", "Local")
         os.makedirs(os.path.join(self.program_files, "Velmora"))
         os.makedirs(os.path.join(self.program_data, "Velmora"))
         os.symlink(os.path.abspath(velmora), os.path.join(self.program_files, "Velmora", "Velmora.exe"))
@@ -110,6 +111,7 @@ class Sim:
 
     def environment(self):
         return dict(os.environ, ProgramFiles=self.program_files, ProgramData=self.program_data,
+                    LOCALAPPDATA=self.local_app_data,
                     VELMORA_SIM_STATE=self.state, VELMORA_EXE=self.velmora)
 
     def velmora_g(self):
@@ -236,7 +238,7 @@ def check_module_set(block, context, failures):
 
 def check_winget_path(block, context, failures):
     sim = Sim(context.velmora, context.scratch)
-    packages = os.path.join(sim.program_files, "WinGet", "Packages")
+    packages = os.path.join(sim.local_app_data, "Microsoft", "WinGet", "Packages")
     newest = None
     for number, source in enumerate(["Velmora.Velmora_Microsoft.Winget.Source_8wekyb3d8bbwe", "Velmora.Velmora_other"]):
         folder = os.path.join(packages, source)
@@ -463,6 +465,23 @@ def check_startup_script(block, context, failures):
             failures.expect(block, f"{name}: startup.log has the exit code", True, f"exit code {code}" in log)
 
 
+def check_msiexec(block, context, failures):
+    """The deployment guide's msiexec lines, each a script of its own under Wine's
+    cmd, in a folder that holds the build's MSI under its release name: the first
+    installs Velmora.exe into Program Files, the next removes it."""
+    folder = tempfile.mkdtemp(dir=context.scratch)
+    shutil.copy(context.msi, folder)
+    program = os.path.join(os.environ["WINEPREFIX"], "drive_c", "Program Files", "Velmora", "Velmora.exe")
+    for line in block.text.splitlines():
+        # From a script, so that the line's quotes reach cmd as they stand.
+        with open(os.path.join(folder, "step.cmd"), "w", newline="\r\n") as step:
+            step.write(f"@{line}\n")
+        result = run([context.wine, "cmd", "/c", "step.cmd"], cwd=folder)
+        failures.expect(block, f"{line}: exit code", 0, result.returncode)
+        installing = " /i " in line
+        failures.expect(block, f"{line}: Velmora.exe in Program Files afterwards", installing, os.path.exists(program))
+
+
 # --- the table of blocks ---------------------------------------------------------
 
 STARTUP_SCRIPT = "rem Velmora's startup task"
@@ -476,7 +495,7 @@ BLOCKS = [
     ("powershell", "$Zip = 'Velmora-1.0.0-win64.zip'", ("sim", check_hash), None),
     ("powershell", 'Expand-Archive .\\Velmora-1.0.0-win64.zip', None,
      "writes to Program Files and reads an Authenticode signature: Windows only; parsed"),
-    ("powershell", "# winget install --scope machine", ("sim", check_winget_path), None),
+    ("powershell", "# winget install, for the current user", ("sim", check_winget_path), None),
     ("text", "Usage: Velmora [-G|-C|-S minMB maxMB ]", ("sim", check_usage), None),
     ("powershell", "Expand-Archive \\\\server\\share\\Velmora-1.0.0-powershell.zip", None,
      "a file share and Program Files: Windows only; the module's own tests import it; parsed"),
@@ -502,6 +521,10 @@ BLOCKS = [
     ("powershell", "$action    = New-ScheduledTaskAction", None, "Task Scheduler: Windows only; parsed"),
     ("xml", '<Task version="1.2"', ("sim", check_task_xml), None),
     ("powershell", "# Puts back the limits recorded in before.txt", ("sim", check_restore), None),
+    ("bat", "msiexec /i Velmora-1.0.0-x64.msi /qn /norestart", ("wine", check_msiexec), None),
+    ("bat", 'msiexec /i "Velmora-1.0.0-x64.msi" /qn /norestart', ("wine", check_msiexec), None),
+    ("powershell", "choco install velmora --source . -y", None,
+     "Chocolatey is not here: chocolatey.package runs the package's own scripts with test doubles; parsed"),
     ("powershell", "$hosts = Get-Content .\\hosts.txt", None,
      "PowerShell remoting to Windows hosts: Windows only; parsed"),
     ("yaml", "- name: Cap the system file cache with Velmora", ("sim", check_play), None),
@@ -598,6 +621,7 @@ def main():
     parser.add_argument("--wine")
     parser.add_argument("--cache-sim")
     parser.add_argument("--eventcreate")
+    parser.add_argument("--msi", help="the build's MSI, for the deployment guide's msiexec lines")
     arguments = parser.parse_args()
     global PWSH
     PWSH = arguments.pwsh

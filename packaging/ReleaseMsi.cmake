@@ -1,0 +1,71 @@
+# Makes Velmora's per-machine Windows Installer package (cmake -P):
+#   cmake -D SOURCE_DIR=DIR -D FILES=DIR -D VERSION=V -D VENDOR=TEXT -D DESCRIPTION=TEXT
+#         -D HOMEPAGE=URL -D MSI=FILE -P ReleaseMsi.cmake
+# FILES holds what the package installs into %ProgramFiles%\Velmora: the 64-bit
+# Velmora.exe, startup.cmd, LICENSE and README.md. msi/Velmora.wxs.in is built
+# by Debian's wixl, which has no Environment element: the rows that put the
+# folder on the system PATH (msi/Environment.idt, naming the wxs's component
+# Program and folder INSTALLDIR) and the two standard actions that apply them
+# are added to the built package with msibuild. So is the summary information,
+# which wixl fills with the time of the build and a random package code: here,
+# the release's one time (SOURCE_DATE_EPOCH) and a package code derived from
+# the version and the files, so that the same commit builds the same bytes.
+
+foreach(name IN ITEMS SOURCE_DIR FILES VERSION VENDOR DESCRIPTION HOMEPAGE MSI)
+    if(NOT DEFINED ${name})
+        message(FATAL_ERROR "ReleaseMsi.cmake needs -D ${name}=...")
+    endif()
+endforeach()
+set(CPACK_VELMORA_SOURCE_DIR "${SOURCE_DIR}")
+include("${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
+
+# The product's own for its whole life: never change it.
+set(UPGRADE_CODE "2D264B0A-CF20-4DB2-B414-70CEF38B7757")
+string(UUID PRODUCT_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora ${VERSION} x64" TYPE SHA1 UPPER)
+set(contents "")
+foreach(file IN ITEMS Velmora.exe startup.cmd LICENSE README.md)
+    file(SHA256 "${FILES}/${file}" hash)
+    string(APPEND contents " ${file}=${hash}")
+endforeach()
+string(UUID PACKAGE_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora ${VERSION} x64${contents}" TYPE SHA1 UPPER)
+
+set(work "${MSI}.parts")
+file(REMOVE_RECURSE "${work}")
+file(MAKE_DIRECTORY "${work}")
+configure_file("${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" "${work}/Velmora.wxs" @ONLY)
+set(built "${work}/Velmora.msi")
+# wixl finds the files by their names, in the folder it runs in.
+execute_process(COMMAND wixl -a x64 -o "${built}" "${work}/Velmora.wxs" WORKING_DIRECTORY "${FILES}"
+    RESULT_VARIABLE status ERROR_VARIABLE errors)
+if(NOT status EQUAL 0 OR NOT EXISTS "${built}")
+    message(FATAL_ERROR "wixl failed: ${errors}")
+endif()
+
+# msibuild DATABASE -i TABLE.idt, or fail.
+function(velmora_msi_import idt)
+    execute_process(COMMAND msibuild "${built}" -i "${idt}" RESULT_VARIABLE status ERROR_VARIABLE errors)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "msibuild -i ${idt} failed: ${errors}")
+    endif()
+endfunction()
+
+velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt")
+# The standard actions that write and remove the environment rows, at their
+# standard places in the sequence.
+execute_process(COMMAND msiinfo export "${built}" InstallExecuteSequence
+    OUTPUT_VARIABLE sequence RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "msiinfo export InstallExecuteSequence failed")
+endif()
+string(REPLACE "\r\n" "\n" sequence "${sequence}")
+string(APPEND sequence "RemoveEnvironmentStrings\t\t3300\nWriteEnvironmentStrings\t\t5200\n")
+file(WRITE "${work}/InstallExecuteSequence.idt" "${sequence}")
+velmora_msi_import("${work}/InstallExecuteSequence.idt")
+
+string(TIMESTAMP saved "%Y/%m/%d %H:%M:%S" UTC)
+file(WRITE "${work}/_SummaryInformation.idt"
+    "PropertyId\tValue\ni2\tl255\n_SummaryInformation\tPropertyId\n9\t{${PACKAGE_CODE}}\n12\t${saved}\n13\t${saved}\n")
+velmora_msi_import("${work}/_SummaryInformation.idt")
+
+file(RENAME "${built}" "${MSI}")
+file(REMOVE_RECURSE "${work}")

@@ -1,0 +1,123 @@
+#!/bin/sh
+# The per-machine MSI under Wine, in the 64-bit prefix WINEPREFIX names: built
+# twice to the same bytes; its tables; installed silently (the files in
+# C:\Program Files\Velmora, the folder on the system PATH, the entry in Programs
+# and Features); Velmora -G run by name from a new process, which finds it on
+# that PATH; a newer version installed over it (one entry, the new files); an
+# older one refused with nothing changed; and removed with nothing left.
+#
+# Usage: test_msi.sh SOURCE_DIR VELMORA_EXE VERSION WINE_SH
+set -eu
+
+fail() {
+    echo "FAILED: $*"
+    exit 1
+}
+
+[ $# -eq 4 ] || { sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+source_dir=$1 exe=$2 version=$3 wine=$4
+: "${WINEPREFIX:?WINEPREFIX names the Wine prefix}"
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-msi-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+program_dir="$WINEPREFIX/drive_c/Program Files/Velmora"
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+major=${version%%.*}
+newer="$((major + 1)).0.0"
+
+# package VERSION NAME [README_LINE]: builds Velmora-VERSION-x64.msi as NAME from
+# the program under test, the shipped startup script, the licence and the README
+# (with one more line, to tell two packages' files apart).
+package() {
+    files="$scratch/files-$2"
+    mkdir -p "$files"
+    cp "$exe" "$source_dir/powershell/Velmora/startup.cmd" "$source_dir/LICENSE" "$files/"
+    { cat "$source_dir/README.md"; echo "${3:-}"; } >"$files/README.md"
+    SOURCE_DATE_EPOCH=1765238400 cmake -D "SOURCE_DIR=$source_dir" -D "FILES=$files" -D "VERSION=$1" \
+        -D "VENDOR=The Velmora developers" -D "DESCRIPTION=Reads and changes the limits of the system file cache" \
+        -D "HOMEPAGE=https://velmora.example.org" -D "MSI=$scratch/$2" -P "$source_dir/packaging/ReleaseMsi.cmake" \
+        >"$scratch/build.log" 2>&1 || { cat "$scratch/build.log"; fail "ReleaseMsi.cmake $1"; }
+}
+
+# property MSI NAME: a value of the package's Property table.
+property() {
+    msiinfo export "$1" Property | tr -d '\r' | awk -F '\t' -v name="$2" '$1 == name { print $2 }'
+}
+
+# entries: the product codes in Programs and Features that are Velmora's.
+entries() {
+    "$wine" reg query "$uninstall" /s 2>/dev/null | tr -d '\r' |
+        awk '/^HKEY/ { key = $0 } /DisplayName +REG_SZ +Velmora$/ { print key }' | sed 's/.*\\//'
+}
+
+value() {
+    "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+}
+
+msiexec() {
+    (cd "$scratch" && "$wine" msiexec "$@" </dev/null >"$scratch/msiexec.log" 2>&1) && echo 0 || echo $?
+}
+
+package "$version" first.msi
+package "$version" second.msi
+cmp "$scratch/first.msi" "$scratch/second.msi" || fail "two builds of the same package differ"
+package "$newer" newer.msi "Newer."
+
+# The tables, as msiinfo reads them.
+[ "$(property "$scratch/first.msi" ALLUSERS)" = 1 ] || fail "ALLUSERS is not 1"
+[ "$(property "$scratch/first.msi" ProductVersion)" = "$version" ] || fail "ProductVersion is not $version"
+[ "$(property "$scratch/first.msi" ARPNOMODIFY)" = 1 ] || fail "ARPNOMODIFY is not 1"
+upgrade=$(property "$scratch/first.msi" UpgradeCode)
+[ "$upgrade" = "$(property "$scratch/newer.msi" UpgradeCode)" ] || fail "the UpgradeCode changes with the version"
+product=$(property "$scratch/first.msi" ProductCode)
+newer_product=$(property "$scratch/newer.msi" ProductCode)
+[ "$product" != "$newer_product" ] || fail "the ProductCode does not change with the version"
+msiinfo export "$scratch/first.msi" Environment | tr -d '\r' | grep -q "^PATH	=-\*PATH	\[~\];\[INSTALLDIR\]	Program$" ||
+    fail "no Environment row that puts the folder on the system PATH"
+# A run that failed half-way may have left a Velmora installed in the prefix.
+for left in $(entries); do
+    msiexec /x "$left" /qn >/dev/null
+done
+[ -z "$(entries)" ] || fail "Velmora is still installed before the test: $(entries)"
+
+# Installed silently.
+[ "$(msiexec /i first.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi /qn"; }
+[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe startup.cmd " ] ||
+    fail "C:\\Program Files\\Velmora holds: $(ls "$program_dir" | tr '\n' ' ')"
+cmp "$exe" "$program_dir/Velmora.exe" || fail "the installed Velmora.exe is not the one packed"
+value "$environment" PATH | grep -q -i -F 'C:\Program Files\Velmora' || fail "the folder is not on the system PATH"
+[ "$(entries)" = "$product" ] || fail "Programs and Features: expected $product, got $(entries)"
+key="$uninstall\\$product"
+for expected in "DisplayName=Velmora" "DisplayVersion=$version" "Publisher=The Velmora developers" \
+    "URLInfoAbout=https://velmora.example.org" "HelpLink=https://velmora.example.org" "NoModify=0x1"; do
+    [ "$(value "$key" "${expected%%=*}")" = "${expected#*=}" ] ||
+        fail "Programs and Features: ${expected%%=*} is '$(value "$key" "${expected%%=*}")', not '${expected#*=}'"
+done
+
+# A new process finds Velmora by name on the system PATH. Wine has no file cache
+# limits: its GetSystemFileCacheSize fails with 120, and Velmora says so in its
+# report line. Wine's start runs it: Wine's cmd /c ran a program found in
+# "C:\Program Files\Velmora" with no output and exit code 0 when tried here.
+(cd "$scratch" && "$wine" start /wait /b Velmora -G </dev/null >"$scratch/get.out" 2>&1) && code=0 || code=$?
+grep -q '^main\.cpp:[0-9]*: GetSystemFileCacheSize(120): ' "$scratch/get.out" ||
+    { cat "$scratch/get.out"; fail "Velmora -G by name did not run the installed program"; }
+[ "$code" = 1 ] || fail "Velmora -G by name: exit code $code"
+
+# A newer version replaces it: one entry, the new files.
+[ "$(msiexec /i newer.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i newer.msi /qn"; }
+[ "$(entries)" = "$newer_product" ] || fail "after the upgrade, Programs and Features holds: $(entries)"
+tail -n 1 "$program_dir/README.md" | grep -q '^Newer\.$' || fail "the upgrade left the older files"
+
+# An older one is refused (1603, of which Linux sees the low 8 bits), and nothing changes.
+[ "$(msiexec /i first.msi /qn)" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "the older package was not refused"; }
+[ "$(entries)" = "$newer_product" ] || fail "after the refused downgrade, Programs and Features holds: $(entries)"
+tail -n 1 "$program_dir/README.md" | grep -q '^Newer\.$' || fail "the refused downgrade changed the files"
+
+# Removed: no file, no entry, no PATH entry.
+[ "$(msiexec /x "$newer_product" /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /x $newer_product /qn"; }
+[ ! -e "$program_dir" ] || fail "files are left: $(ls "$program_dir")"
+[ -z "$(entries)" ] || fail "Programs and Features still holds $(entries)"
+if value "$environment" PATH | grep -q -i -F 'Velmora'; then
+    fail "the PATH still names Velmora: $(value "$environment" PATH)"
+fi
+echo "ok: built twice alike; installed, found on PATH, upgraded, refused a downgrade and removed"
