@@ -9,7 +9,8 @@
 # are added to the built package with msibuild. So is the summary information,
 # which wixl fills with the time of the build and a random package code: here,
 # the release's one time (SOURCE_DATE_EPOCH) and a package code derived from
-# the version and the files, so that the same commit builds the same bytes.
+# the version and the files, which the cabinet holds with that time too, so that
+# the same commit builds the same bytes.
 
 foreach(name IN ITEMS SOURCE_DIR FILES VERSION VENDOR DESCRIPTION HOMEPAGE MSI)
     if(NOT DEFINED ${name})
@@ -31,11 +32,16 @@ string(UUID PACKAGE_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora ${VERSION} x6
 
 set(work "${MSI}.parts")
 file(REMOVE_RECURSE "${work}")
-file(MAKE_DIRECTORY "${work}")
+file(MAKE_DIRECTORY "${work}/files")
+# The cabinet keeps each file's time: a copy of each, with the release's one time.
+foreach(file IN ITEMS Velmora.exe startup.cmd LICENSE README.md)
+    configure_file("${FILES}/${file}" "${work}/files/${file}" COPYONLY)
+    execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" "${work}/files/${file}" COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
 configure_file("${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" "${work}/Velmora.wxs" @ONLY)
 set(built "${work}/Velmora.msi")
 # wixl finds the files by their names, in the folder it runs in.
-execute_process(COMMAND wixl -a x64 -o "${built}" "${work}/Velmora.wxs" WORKING_DIRECTORY "${FILES}"
+execute_process(COMMAND wixl -a x64 -o "${built}" "${work}/Velmora.wxs" WORKING_DIRECTORY "${work}/files"
     RESULT_VARIABLE status ERROR_VARIABLE errors)
 if(NOT status EQUAL 0 OR NOT EXISTS "${built}")
     message(FATAL_ERROR "wixl failed: ${errors}")

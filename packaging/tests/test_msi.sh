@@ -33,6 +33,8 @@ package() {
     mkdir -p "$files"
     cp "$exe" "$source_dir/powershell/Velmora/startup.cmd" "$source_dir/LICENSE" "$files/"
     { cat "$source_dir/README.md"; echo "${3:-}"; } >"$files/README.md"
+    # Files of another time, as another clone has them.
+    [ "$2" != second.msi ] || touch -d 2001-01-01 "$files"/*
     SOURCE_DATE_EPOCH=1765238400 cmake -D "SOURCE_DIR=$source_dir" -D "FILES=$files" -D "VERSION=$1" \
         -D "VENDOR=The Velmora developers" -D "DESCRIPTION=Reads and changes the limits of the system file cache" \
         -D "HOMEPAGE=https://velmora.example.org" -D "MSI=$scratch/$2" -P "$source_dir/packaging/ReleaseMsi.cmake" \
@@ -60,7 +62,7 @@ msiexec() {
 
 package "$version" first.msi
 package "$version" second.msi
-cmp "$scratch/first.msi" "$scratch/second.msi" || fail "two builds of the same package differ"
+cmp "$scratch/first.msi" "$scratch/second.msi" || fail "two builds of the same files, copied at two times, differ"
 package "$newer" newer.msi "Newer."
 
 # The tables, as msiinfo reads them.
