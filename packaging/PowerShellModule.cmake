@@ -2,7 +2,8 @@
 # into ZIP when that is given:
 #   cmake -D SOURCE_DIR=DIR -D MODULE_DIR=DIR -D VERSION=V -D VENDOR=TEXT
 #         -D DESCRIPTION=TEXT -D URL_BASE=URL -D HOMEPAGE=URL
-#         [-D X64_EXE=FILE -D X86_EXE=FILE] [-D ZIP=FILE] -P PowerShellModule.cmake
+#         [-D X64_EXE=FILE -D X86_EXE=FILE] [-D DSC_MANIFEST=FILE] [-D ZIP=FILE]
+#         -P PowerShellModule.cmake
 # or packs a module made before (and signed since) as it stands:
 #   cmake -D SOURCE_DIR=DIR -D MODULE_DIR=DIR -D ZIP=FILE -D PACK_ONLY=ON -P PowerShellModule.cmake
 # The module is powershell/Velmora's files in one Velmora.psm1, with its manifest
@@ -66,6 +67,11 @@ if(NOT PACK_ONLY)
             file(COPY "${${variable}}" DESTINATION "${MODULE_DIR}/bin/${arch}")
         endif()
     endforeach()
+    # The DSC 3 resource, beside the 64-bit program that it runs.
+    if(DEFINED DSC_MANIFEST)
+        include("${SOURCE_DIR}/dsc/DscFiles.cmake")
+        file(COPY "${DSC_MANIFEST}" ${VELMORA_DSC_SOURCES} DESTINATION "${MODULE_DIR}/bin/x64")
+    endif()
 endif()
 
 if(DEFINED ZIP)

@@ -1,10 +1,15 @@
 # The release archive of a Windows build: Velmora-<version>-win32.zip or
-# -win64.zip with the program, its README and its licence, nothing else. Every
+# -win64.zip with the program, its README and its licence, and in the 64-bit
+# one the DSC 3 resource beside the program; nothing else. Every
 # entry carries one time, SOURCE_DATE_EPOCH (by default the time of the commit
 # checked out), so that the same commit packs to the same bytes.
 
 install(TARGETS Velmora RUNTIME DESTINATION .)
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" DESTINATION .)
+if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
+    include("${PROJECT_SOURCE_DIR}/dsc/DscFiles.cmake")
+    install(FILES "${VELMORA_DSC_MANIFEST}" ${VELMORA_DSC_SOURCES} DESTINATION .)
+endif()
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Velmora)

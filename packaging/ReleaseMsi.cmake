@@ -2,7 +2,8 @@
 #   cmake -D SOURCE_DIR=DIR -D FILES=DIR -D VERSION=V -D VENDOR=TEXT -D DESCRIPTION=TEXT
 #         -D HOMEPAGE=URL -D MSI=FILE -P ReleaseMsi.cmake
 # FILES holds what the package installs into %ProgramFiles%\Velmora: the 64-bit
-# Velmora.exe, startup.cmd, LICENSE and README.md. msi/Velmora.wxs.in is built
+# Velmora.exe, startup.cmd, the DSC 3 resource (velmora.dsc.resource.json,
+# velmora-dsc.ps1, velmora-dsc.cmd), LICENSE and README.md. msi/Velmora.wxs.in is built
 # by Debian's wixl, which has no Environment element: the rows that put the
 # folder on the system PATH (msi/Environment.idt, naming the wxs's component
 # Program and folder INSTALLDIR) and the two standard actions that apply them
@@ -24,7 +25,8 @@ include("${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
 set(UPGRADE_CODE "2D264B0A-CF20-4DB2-B414-70CEF38B7757")
 string(UUID PRODUCT_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora ${VERSION} x64" TYPE SHA1 UPPER)
 set(contents "")
-foreach(file IN ITEMS Velmora.exe startup.cmd LICENSE README.md)
+set(packed Velmora.exe startup.cmd velmora.dsc.resource.json velmora-dsc.ps1 velmora-dsc.cmd LICENSE README.md)
+foreach(file IN LISTS packed)
     file(SHA256 "${FILES}/${file}" hash)
     string(APPEND contents " ${file}=${hash}")
 endforeach()
@@ -34,7 +36,7 @@ set(work "${MSI}.parts")
 file(REMOVE_RECURSE "${work}")
 file(MAKE_DIRECTORY "${work}/files")
 # The cabinet keeps each file's time: a copy of each, with the release's one time.
-foreach(file IN ITEMS Velmora.exe startup.cmd LICENSE README.md)
+foreach(file IN LISTS packed)
     configure_file("${FILES}/${file}" "${work}/files/${file}" COPYONLY)
     execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" "${work}/files/${file}" COMMAND_ERROR_IS_FATAL ANY)
 endforeach()

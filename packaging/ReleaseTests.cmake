@@ -17,6 +17,7 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
 
     # The MSI and the Chocolatey package of this build, made as a release makes
     # them, for the tests and the README's deployment commands.
+    include("${PROJECT_SOURCE_DIR}/dsc/DscFiles.cmake")
     set(msi_files "${CMAKE_BINARY_DIR}/msi-files")
     set(VELMORA_MSI "${CMAKE_BINARY_DIR}/msi/Velmora-${PROJECT_VERSION}-x64.msi")
     set(VELMORA_NUPKG "${CMAKE_BINARY_DIR}/msi/velmora.${PROJECT_VERSION}.nupkg")
@@ -25,7 +26,8 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
     add_custom_command(OUTPUT "${VELMORA_MSI}" "${VELMORA_NUPKG}"
         COMMAND "${CMAKE_COMMAND}" -E make_directory "${msi_files}" "${CMAKE_BINARY_DIR}/msi"
         COMMAND "${CMAKE_COMMAND}" -E copy $<TARGET_FILE:Velmora> "${PROJECT_SOURCE_DIR}/powershell/Velmora/startup.cmd"
-                "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/README.md" "${msi_files}"
+                "${VELMORA_DSC_MANIFEST}" ${VELMORA_DSC_SOURCES} "${PROJECT_SOURCE_DIR}/LICENSE"
+                "${PROJECT_SOURCE_DIR}/README.md" "${msi_files}"
         COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}" -D "FILES=${msi_files}" ${release_texts}
                 -D "MSI=${VELMORA_MSI}" -P "${CMAKE_CURRENT_LIST_DIR}/ReleaseMsi.cmake"
         COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}" -D "MSI=${VELMORA_MSI}" ${release_texts}
@@ -34,6 +36,7 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
         DEPENDS Velmora "${CMAKE_CURRENT_LIST_DIR}/ReleaseMsi.cmake" "${CMAKE_CURRENT_LIST_DIR}/ReleaseChocolatey.cmake"
                 "${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" "${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt"
                 "${PROJECT_SOURCE_DIR}/powershell/Velmora/startup.cmd" "${PROJECT_SOURCE_DIR}/README.md"
+                "${VELMORA_DSC_MANIFEST}" ${VELMORA_DSC_SOURCES}
         COMMENT "Making the MSI and the Chocolatey package")
     add_custom_target(VelmoraPackages ALL DEPENDS "${VELMORA_MSI}" "${VELMORA_NUPKG}")
 
@@ -41,7 +44,7 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
     # Wine tests share; one MSI test at a time, as Windows Installer allows.
     add_test(NAME msi.install-upgrade-remove
         COMMAND sh "${CMAKE_CURRENT_LIST_DIR}/tests/test_msi.sh" "${PROJECT_SOURCE_DIR}" $<TARGET_FILE:Velmora>
-                "${PROJECT_VERSION}" "${wine_sh}")
+                "${VELMORA_DSC_MANIFEST}" "${PROJECT_VERSION}" "${wine_sh}")
     set_tests_properties(msi.install-upgrade-remove PROPERTIES
         ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine RESOURCE_LOCK windows-installer TIMEOUT 300)
 

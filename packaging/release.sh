@@ -5,6 +5,8 @@
 #   Velmora-VERSION-powershell.zip   the PowerShell module with both programs
 #   Velmora-VERSION-x64.msi          the per-machine Windows Installer package
 #   velmora.VERSION.nupkg            the Chocolatey package, which carries it
+#   configuration/                   the DSC 3 and WinGet configuration documents
+#                                    and the Intune remediation pair
 #   SHA256SUMS            the archives' sums, for "sha256sum -c SHA256SUMS"
 #   LICENSE, CHANGELOG.md the licence and the changes, published beside them
 #   RELEASE-NOTES.md      this version's entry of CHANGELOG.md, for the release page
@@ -142,7 +144,7 @@ module="$scratch/powershell/Velmora"
 cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
     -D "DESCRIPTION=$DESCRIPTION" -D "URL_BASE=$url_base" -D "HOMEPAGE=$homepage" \
     -D "X64_EXE=$scratch/win64/Velmora.exe" -D "X86_EXE=$scratch/win32/Velmora.exe" \
-    -P "$root/packaging/PowerShellModule.cmake"
+    -D "DSC_MANIFEST=$scratch/win64/dsc/velmora.dsc.resource.json" -P "$root/packaging/PowerShellModule.cmake"
 if [ -n "$pkcs12" ]; then
     for file in Velmora.psm1 Velmora.psd1 Velmora.Format.ps1xml; do
         sign "$module/$file"
@@ -152,11 +154,12 @@ cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "ZIP=$made/Velmora-$versi
     -P "$root/packaging/PowerShellModule.cmake"
 
 # The per-machine Windows Installer package: the 64-bit program as its archive
-# holds it, the scripts the operations guide runs beside it, the licence and the
-# README; signed like the programs. Then the Chocolatey package that carries it.
+# holds it, the scripts the operations guide runs and the DSC 3 resource beside
+# it, the licence and the README; signed like the programs. Then the Chocolatey package that carries it.
 msi_files="$scratch/msi"
 mkdir "$msi_files"
-cp "$scratch/win64/Velmora.exe" "$root/powershell/Velmora/startup.cmd" "$root/LICENSE" "$root/README.md" "$msi_files/"
+cp "$scratch/win64/Velmora.exe" "$root/powershell/Velmora/startup.cmd" "$scratch/win64/dsc/velmora.dsc.resource.json" \
+    "$root/dsc/velmora-dsc.ps1" "$root/dsc/velmora-dsc.cmd" "$root/LICENSE" "$root/README.md" "$msi_files/"
 msi="$made/Velmora-$version-x64.msi"
 cmake -D "SOURCE_DIR=$root" -D "FILES=$msi_files" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
     -D "DESCRIPTION=$DESCRIPTION" -D "HOMEPAGE=$homepage" -D "MSI=$msi" -P "$root/packaging/ReleaseMsi.cmake"
@@ -164,6 +167,14 @@ cmake -D "SOURCE_DIR=$root" -D "FILES=$msi_files" -D "VERSION=$version" -D "VEND
 cmake -D "SOURCE_DIR=$root" -D "MSI=$msi" -D "VERSION=$version" -D "VENDOR=$VENDOR" -D "DESCRIPTION=$DESCRIPTION" \
     -D "HOMEPAGE=$homepage" -D "URL_BASE=$url_base" -D "NUPKG=$made/velmora.$version.nupkg" \
     -P "$root/packaging/ReleaseChocolatey.cmake"
+
+# The configuration that fleets apply: the DSC 3 and WinGet configuration
+# documents, and the Intune remediation pair, one script under its two names.
+mkdir -p "$made/configuration/intune"
+cp "$root/dsc/config/velmora.dsc.yaml" "$root/dsc/config/configuration.winget" "$made/configuration/"
+for name in Detect Remediate; do
+    cp "$root/dsc/intune/VelmoraFileCacheLimit.ps1" "$made/configuration/intune/$name-VelmoraFileCacheLimit.ps1"
+done
 
 if [ -n "$pkcs12" ]; then
     echo "Signed with $pkcs12${VELMORA_SIGN_TIMESTAMP_URL:+, time-stamped by $VELMORA_SIGN_TIMESTAMP_URL}"

@@ -70,7 +70,9 @@ def check_module(folder, archives, version, url_base, homepage):
     with zipfile.ZipFile(os.path.join(folder, archives["powershell"])) as module:
         expect("the module archive's entries",
                ["Velmora/LICENSE", "Velmora/Velmora.Format.ps1xml", "Velmora/Velmora.psd1", "Velmora/Velmora.psm1",
-                "Velmora/bin/x64/Velmora.exe", "Velmora/bin/x86/Velmora.exe", "Velmora/en-US/about_Velmora.help.txt",
+                "Velmora/bin/x64/Velmora.exe", "Velmora/bin/x64/velmora-dsc.cmd", "Velmora/bin/x64/velmora-dsc.ps1",
+                "Velmora/bin/x64/velmora.dsc.resource.json", "Velmora/bin/x86/Velmora.exe",
+                "Velmora/en-US/about_Velmora.help.txt",
                 "Velmora/startup.cmd"],
                module.namelist())
         for arch, program in (("win64", "x64"), ("win32", "x86")):
@@ -107,8 +109,13 @@ def main():
 
     expect("files in the release folder",
            sorted([*archives.values(), "SHA256SUMS", "LICENSE", "CHANGELOG.md", "RELEASE-NOTES.md", "scoop",
-                   "winget"]),
+                   "winget", "configuration"]),
            sorted(os.listdir(folder)))
+    expect("the configuration published",
+           ["configuration.winget", "intune/Detect-VelmoraFileCacheLimit.ps1",
+            "intune/Remediate-VelmoraFileCacheLimit.ps1", "velmora.dsc.yaml"],
+           sorted(os.path.relpath(os.path.join(top, name), os.path.join(folder, "configuration"))
+                  for top, _, names in os.walk(os.path.join(folder, "configuration")) for name in names))
     with open(os.path.join(folder, "SHA256SUMS")) as f:
         expect("SHA256SUMS", "".join(f"{sums[a]}  {archives[a]}\n" for a in ("win32", "win64", "powershell", "msi",
                                                                                "nupkg")),

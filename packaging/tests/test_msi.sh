@@ -6,16 +6,17 @@
 # that PATH; a newer version installed over it (one entry, the new files); an
 # older one refused with nothing changed; and removed with nothing left.
 #
-# Usage: test_msi.sh SOURCE_DIR VELMORA_EXE VERSION WINE_SH
+# Usage: test_msi.sh SOURCE_DIR VELMORA_EXE DSC_MANIFEST VERSION WINE_SH
 set -eu
+export LC_ALL=C
 
 fail() {
     echo "FAILED: $*"
     exit 1
 }
 
-[ $# -eq 4 ] || { sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2; exit 2; }
-source_dir=$1 exe=$2 version=$3 wine=$4
+[ $# -eq 5 ] || { sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+source_dir=$1 exe=$2 manifest=$3 version=$4 wine=$5
 : "${WINEPREFIX:?WINEPREFIX names the Wine prefix}"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-msi-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
@@ -26,12 +27,14 @@ major=${version%%.*}
 newer="$((major + 1)).0.0"
 
 # package VERSION NAME [README_LINE]: builds Velmora-VERSION-x64.msi as NAME from
-# the program under test, the shipped startup script, the licence and the README
+# the program under test, the shipped startup script, the DSC 3 resource, the
+# licence and the README
 # (with one more line, to tell two packages' files apart).
 package() {
     files="$scratch/files-$2"
     mkdir -p "$files"
-    cp "$exe" "$source_dir/powershell/Velmora/startup.cmd" "$source_dir/LICENSE" "$files/"
+    cp "$exe" "$source_dir/powershell/Velmora/startup.cmd" "$manifest" "$source_dir/dsc/velmora-dsc.ps1" \
+        "$source_dir/dsc/velmora-dsc.cmd" "$source_dir/LICENSE" "$files/"
     { cat "$source_dir/README.md"; echo "${3:-}"; } >"$files/README.md"
     # Files of another time, as another clone has them.
     [ "$2" != second.msi ] || touch -d 2001-01-01 "$files"/*
@@ -84,7 +87,7 @@ done
 
 # Installed silently.
 [ "$(msiexec /i first.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi /qn"; }
-[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe startup.cmd " ] ||
+[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe startup.cmd velmora-dsc.cmd velmora-dsc.ps1 velmora.dsc.resource.json " ] ||
     fail "C:\\Program Files\\Velmora holds: $(ls "$program_dir" | tr '\n' ' ')"
 cmp "$exe" "$program_dir/Velmora.exe" || fail "the installed Velmora.exe is not the one packed"
 value "$environment" PATH | grep -q -i -F 'C:\Program Files\Velmora' || fail "the folder is not on the system PATH"

@@ -6,8 +6,9 @@
 #       two release builds of ARCH in two folders give the same Velmora.exe,
 #       byte for byte, with no build path inside
 #   test_release.sh archive BUILD_DIR VERSION ARCH
-#       the release archive holds exactly Velmora.exe, README.md and LICENSE,
-#       each with the one time and the permissions a release gives them
+#       the release archive holds exactly Velmora.exe, README.md and LICENSE (and
+#       for win64 the DSC 3 resource), each with the one time and the
+#       permissions a release gives them
 #   test_release.sh script SOURCE_DIR VERSION HOMEPAGE
 #       packaging/release.sh refuses URLs that never resolve, makes a trial release
 #       with them when told to, makes the same bytes from two clones at two times,
@@ -44,19 +45,22 @@ archive)
     epoch=$(git -C "$(dirname "$0")" log -1 --format=%ct)
     (cd "$build_dir" && env -u SOURCE_DATE_EPOCH cpack >/dev/null) || fail "cpack"
     archive="$build_dir/package/Velmora-$version-$arch.zip"
-    listed=$(unzip -Z1 "$archive" | sort | tr '\n' ' ')
-    [ "$listed" = "LICENSE README.md Velmora.exe " ] || fail "$archive holds: $listed"
+    listed=$(unzip -Z1 "$archive" | LC_ALL=C sort | tr '\n' ' ')
+    expected="LICENSE README.md Velmora.exe "
+    # The 64-bit program has the DSC 3 resource beside it.
+    [ "$arch" = win32 ] || expected="${expected}velmora-dsc.cmd velmora-dsc.ps1 velmora.dsc.resource.json "
+    [ "$listed" = "$expected" ] || fail "$archive holds: $listed"
     unzip -p "$archive" Velmora.exe | cmp - "$build_dir/Velmora.exe" || fail "the archived Velmora.exe is not the one built"
     # Every entry: the commit's time, and the same permissions wherever it is packed.
     expected_time=$(TZ=UTC date -d "@$epoch" '+%y-%b-%d %H:%M')
-    TZ=UTC unzip -Zs "$archive" | awk -v time="$expected_time" '
+    TZ=UTC unzip -Zs "$archive" | awk -v time="$expected_time" -v count="$(echo $expected | wc -w)" '
         NF >= 9 && $1 ~ /^-/ {
             entries++
             if ($7 " " $8 != time) { print "FAILED: " $NF " carries the time " $7 " " $8 ", not " time; bad = 1 }
             mode = ($NF == "Velmora.exe") ? "-rwxr-xr-x" : "-rw-r--r--"
             if ($1 != mode) { print "FAILED: " $NF " has the permissions " $1 ", not " mode; bad = 1 }
         }
-        END { if (entries != 3) { print "FAILED: " entries " entries listed"; bad = 1 } exit bad }' ||
+        END { if (entries != count) { print "FAILED: " entries " entries listed"; bad = 1 } exit bad }' ||
         exit 1
     echo "ok: $archive holds $listed at $expected_time UTC"
     ;;

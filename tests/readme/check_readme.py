@@ -523,6 +523,9 @@ BLOCKS = [
     ("powershell", "# Puts back the limits recorded in before.txt", ("sim", check_restore), None),
     ("bat", "msiexec /i Velmora-1.0.0-x64.msi /qn /norestart", ("wine", check_msiexec), None),
     ("bat", 'msiexec /i "Velmora-1.0.0-x64.msi" /qn /norestart', ("wine", check_msiexec), None),
+    ("powershell", "dsc config test --file .\\velmora.dsc.yaml", None,
+     "dsc and winget are not here: dsc.FileCacheLimit runs the resource's methods as dsc does, and "
+     "dsc.ConfigurationDocuments checks both documents against its manifest; parsed"),
     ("powershell", "choco install velmora --source . -y", None,
      "Chocolatey is not here: chocolatey.package runs the package's own scripts with test doubles; parsed"),
     ("powershell", "$hosts = Get-Content .\\hosts.txt", None,
