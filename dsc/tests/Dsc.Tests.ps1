@@ -101,6 +101,13 @@ Describe 'The manifest' {
         $listed | Should -Be $used
     }
 
+    It 'its script and the Intune pair use no syntax newer than Windows PowerShell 5.1' {
+        . (Join-Path $PSScriptRoot '../../powershell/tests/WindowsPowerShellSyntax.ps1')
+        foreach ($file in (Join-Path $script:Folder 'velmora-dsc.ps1'), (Join-Path $PSScriptRoot '../intune/VelmoraFileCacheLimit.ps1')) {
+            Get-SyntaxNewerThan51 $file | Should -BeNullOrEmpty
+        }
+    }
+
     It 'declares _inDesiredState by the published schema''s reference' {
         $script:Schema.properties._inDesiredState.'$ref' | Should -Be 'https://aka.ms/dsc/schemas/v3/resource/properties/inDesiredState.json'
     }

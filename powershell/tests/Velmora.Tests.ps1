@@ -754,23 +754,9 @@ Describe 'The module itself' {
     }
 
     It 'uses no syntax newer than Windows PowerShell 5.1' {
-        $root = Split-Path $Module
-        foreach ($file in Get-ChildItem $root -Recurse -Include *.psm1, *.psd1, *.ps1) {
-            $tokens = $null
-            $errors = $null
-            $ast = [System.Management.Automation.Language.Parser]::ParseFile($file.FullName, [ref]$tokens, [ref]$errors)
-            $errors | Should -BeNullOrEmpty
-            $newer = @($ast.FindAll({
-                param($node)
-                $node -is [System.Management.Automation.Language.TernaryExpressionAst] -or
-                $node -is [System.Management.Automation.Language.PipelineChainAst] -or
-                ($node -is [System.Management.Automation.Language.MemberExpressionAst] -and $node.NullConditional) -or
-                ($node -is [System.Management.Automation.Language.IndexExpressionAst] -and $node.NullConditional) -or
-                ($node -is [System.Management.Automation.Language.NamedBlockAst] -and $node.BlockKind -eq 'Clean')
-            }, $true))
-            $newer += @($tokens | Where-Object { $_.Kind -in 'QuestionQuestion', 'QuestionQuestionEquals', 'Clean' })
-            $newer | ForEach-Object { "$($file.Name):$($_.Extent.StartLineNumber): $($_.Extent.Text)" } |
-                Should -BeNullOrEmpty
+        . (Join-Path $PSScriptRoot 'WindowsPowerShellSyntax.ps1')
+        foreach ($file in Get-ChildItem (Split-Path $Module) -Recurse -Include *.psm1, *.psd1, *.ps1) {
+            Get-SyntaxNewerThan51 $file.FullName | Should -BeNullOrEmpty
         }
     }
 }
