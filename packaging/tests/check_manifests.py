@@ -73,7 +73,7 @@ def check_module(folder, archives, version, url_base, homepage):
                 "Velmora/bin/x64/Velmora.exe", "Velmora/bin/x64/velmora-dsc.cmd", "Velmora/bin/x64/velmora-dsc.ps1",
                 "Velmora/bin/x64/velmora.dsc.resource.json", "Velmora/bin/x86/Velmora.exe",
                 "Velmora/en-US/about_Velmora.help.txt",
-                "Velmora/startup.cmd"],
+                "Velmora/startup.cmd", "Velmora/startup.ps1"],
                module.namelist())
         for arch, program in (("win64", "x64"), ("win32", "x86")):
             with zipfile.ZipFile(os.path.join(folder, archives[arch])) as archive:

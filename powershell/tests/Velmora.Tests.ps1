@@ -544,8 +544,16 @@ Describe 'The startup task' {
     BeforeAll {
         $global:VelmoraAsked = [System.Collections.Generic.List[string]]::new()
         # The task scheduler and the ACL tools, as test doubles that record what they are asked.
-        function global:New-ScheduledTaskAction { param($Execute) $global:VelmoraAsked.Add("action $Execute"); "action" }
-        function global:New-ScheduledTaskTrigger { param([switch] $AtStartup) $global:VelmoraAsked.Add("trigger AtStartup=$AtStartup"); "trigger" }
+        function global:New-ScheduledTaskAction {
+            param($Execute, $Argument)
+            $global:VelmoraAsked.Add("action $Execute$(if ($Argument) { " $Argument" })"); "action"
+        }
+        function global:New-ScheduledTaskTrigger {
+            param([switch] $AtStartup, [switch] $Once, $At, $RepetitionInterval)
+            if ($Once) { $global:VelmoraAsked.Add("trigger Once every $RepetitionInterval") }
+            else { $global:VelmoraAsked.Add("trigger AtStartup=$AtStartup") }
+            "trigger"
+        }
         function global:New-ScheduledTaskPrincipal { param($UserId, $LogonType, $RunLevel) $global:VelmoraAsked.Add("principal $UserId $LogonType $RunLevel"); "principal" }
         function global:New-ScheduledTaskSettingsSet {
             param([switch] $AllowStartIfOnBatteries, [switch] $DontStopIfGoingOnBatteries, $ExecutionTimeLimit)
@@ -649,6 +657,87 @@ Describe 'The startup task' {
         Unregister-VelmoraStartupTask -WhatIf -ErrorAction Stop
         Test-Path -LiteralPath $env:ProgramFiles | Should -BeFalse
         $global:VelmoraAsked | Should -BeNullOrEmpty
+    }
+
+    It 'shares of memory, repeated: startup.ps1 run by Windows PowerShell, at start-up and every hour' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        $task = Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 -RepeatEvery (New-TimeSpan -Hours 1)
+        $script = Join-Path $program 'startup.ps1'
+        $shipped = Get-Content -Raw (Join-Path (Split-Path $Module) 'startup.ps1')
+        Get-Content -Raw $script | Should -BeExactly ($shipped -replace '(?m)^\$Wanted = .*$', '$Wanted = @{ minimumPercent = 2; maximumPercent = 25 }')
+        $global:VelmoraAsked | Should -Contain "action powershell.exe -NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$script`""
+        $global:VelmoraAsked | Should -Contain 'trigger AtStartup=True'
+        $global:VelmoraAsked | Should -Contain 'trigger Once every 01:00:00'
+        $task.MinimumPercent | Should -Be 2
+        $task.MaximumPercent | Should -Be 25
+        Get-CacheCall | Should -BeNullOrEmpty -Because 'registering applies nothing'
+    }
+
+    It 'a repetition more often than once a minute is refused' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        { Register-VelmoraStartupTask 256MB 2GB -RepeatEvery (New-TimeSpan -Seconds 30) } |
+            Should -Throw -ErrorId 'Velmora.RepetitionRefused,Register-VelmoraStartupTask'
+        $global:VelmoraAsked | Should -BeNullOrEmpty
+    }
+
+    Context 'the repeating task''s script, run as the task runs it' {
+        BeforeAll {
+            # eventcreate, as a test double that records what it is asked.
+            $script:Bin = Join-Path $script:Scratch 'bin'
+            New-Item -ItemType Directory -Force $script:Bin | Out-Null
+            $script:Events = Join-Path $script:Scratch 'events'
+            Set-Content -LiteralPath (Join-Path $script:Bin 'eventcreate') -NoNewline -Value "#!/bin/sh`necho `"`$*`" >>'$script:Events'`n"
+            chmod +x (Join-Path $script:Bin 'eventcreate')
+        }
+        BeforeEach {
+            Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+            Register-VelmoraStartupTask 256MB 2GB -RepeatEvery (New-TimeSpan -Minutes 15) | Out-Null
+            Remove-Item -LiteralPath $script:Events -ErrorAction SilentlyContinue
+        }
+
+        It '<Why>: <Calls> set call(s), event <Id>, exit code 0' -ForEach @(
+            @{ Why = 'in place'; State = "min=268435456`nmax=2147483648`nflags=5"; Calls = 0; Id = 5; Text = '*: in place: Success: GetSystemFileCacheSize(Min:`[268435456`], Max:`[2147483648`], Flags: 5)' }
+            @{ Why = 'changed by something else'; State = "min=268435456`nmax=4294963200`nflags=0"; Calls = 1; Id = 1; Text = '*: changed from Success: GetSystemFileCacheSize(Min:`[268435456`], Max:`[4294963200`], Flags: 0) to Success: SetSystemFileCacheSize(Min:`[268435456`], Max:`[2147483648`], Flags: 5)' }
+        ) {
+            Set-SimulatedSystem $State
+            $saved = $env:PATH
+            $env:PATH = "$script:Bin$([IO.Path]::PathSeparator)$env:PATH"
+            try {
+                $out = & (Join-Path $PSHOME 'pwsh') -NoLogo -NoProfile -NonInteractive -File (Join-Path $program 'startup.ps1')
+                $code = $LASTEXITCODE
+            } finally {
+                $env:PATH = $saved
+            }
+            $code | Should -Be 0 -Because "$out"
+            @(Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' }).Count | Should -Be $Calls
+            $events = @(Get-Content -LiteralPath $script:Events)
+            $events.Count | Should -Be 1
+            $events[0] | Should -BeLike "/L APPLICATION /SO Velmora /T INFORMATION /ID $Id /D $Text"
+            Get-StateValue 'flags' | Should -Be '5'
+            Get-Content (Join-Path $env:ProgramData 'Velmora/startup.log') | Should -HaveCount 1
+        }
+    }
+
+    It 'the task''s script sizes shares of memory at its run: 2 % and 25 % of 8 GiB (a test double of the WMI class)' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 | Out-Null
+        Set-SimulatedSystem ''
+        $events = Join-Path $script:Scratch 'percent-events'
+        $bin = Join-Path $script:Scratch 'percent-bin'
+        New-Item -ItemType Directory -Force $bin | Out-Null
+        Set-Content -LiteralPath (Join-Path $bin 'eventcreate') -NoNewline -Value "#!/bin/sh`necho `"`$*`" >>'$events'`n"
+        chmod +x (Join-Path $bin 'eventcreate')
+        $saved = $env:PATH
+        $env:PATH = "$bin$([IO.Path]::PathSeparator)$env:PATH"
+        try {
+            $double = "function Get-CimInstance { param(`$ClassName) [pscustomobject]@{ TotalPhysicalMemory = [uint64]8GB } }"
+            & (Join-Path $PSHOME 'pwsh') -NoLogo -NoProfile -NonInteractive -Command "$double; & '$(Join-Path $program 'startup.ps1')'; exit `$LASTEXITCODE"
+            $LASTEXITCODE | Should -Be 0
+        } finally {
+            $env:PATH = $saved
+        }
+        Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -Be 'SetSystemFileCacheSize 170917888 2147483648 5'
+        Get-Content -LiteralPath $events | Should -BeLike '*/ID 1 /D Velmora -S 163 2048 (from 8589934592 bytes of memory): changed from *'
     }
 
     It 'Get-VelmoraStartupTask gives nothing where there is no task' {

@@ -505,6 +505,8 @@ BLOCKS = [
      "Windows' performance counters; the module's tests check the cmdlet with a test double; parsed"),
     ("powershell", "Register-VelmoraStartupTask 256MB 2GB", None,
      "Task Scheduler; the module's tests check the cmdlets with test doubles; parsed"),
+    ("powershell", "Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 -RepeatEvery", None,
+     "Task Scheduler; the module's tests register it with test doubles and run its startup.ps1; parsed"),
     ("powershell", "Configuration VelmoraLimits {", None,
      "the local configuration manager of Windows PowerShell 5.1; the module's tests run the resource; parsed"),
     ("powershell", '$Data = "$env:ProgramData\\Velmora"', None,

@@ -41,9 +41,10 @@ function Assert-VelmoraElevated {
 function Get-VelmoraFolder {
     $program = Join-Path $env:ProgramFiles 'Velmora'
     return [pscustomobject]@{
-        Program = $program
-        Startup = Join-Path $program 'startup.cmd'
-        Data    = Join-Path $env:ProgramData 'Velmora'
+        Program       = $program
+        Startup       = Join-Path $program 'startup.cmd'
+        StartupScript = Join-Path $program 'startup.ps1'
+        Data          = Join-Path $env:ProgramData 'Velmora'
     }
 }
 

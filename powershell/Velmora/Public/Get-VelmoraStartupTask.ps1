@@ -3,8 +3,8 @@ function Get-VelmoraStartupTask {
     .SYNOPSIS
     Gets the startup task that applies the file cache limits, with the sizes its script applies and its last result.
     .DESCRIPTION
-    Reads the task 'Velmora file cache limits' from the task scheduler and the sizes from its script,
-    $env:ProgramFiles\Velmora\startup.cmd. LastTaskResult is Velmora's exit code once the task has run (0, 1 or
+    Reads the task 'Velmora file cache limits' from the task scheduler and the sizes from its script in
+    $env:ProgramFiles\Velmora (startup.cmd, or startup.ps1 for shares of memory or a repeating task). LastTaskResult is Velmora's exit code once the task has run (0, 1 or
     255), 267011 before it has run. Gives nothing where there is no such task. Needs Windows, not elevation.
     .INPUTS
     None.
@@ -26,14 +26,21 @@ function Get-VelmoraStartupTask {
         return
     }
     $info = Get-ScheduledTaskInfo -TaskName $script:TaskName
-    $minimum = $null
-    $maximum = $null
-    $startup = (Get-VelmoraFolder).Startup
-    if (Test-Path -LiteralPath $startup) {
-        $line = Select-String -LiteralPath $startup -Pattern '^set "ARGS=-S (\d+) (\d+)"' | Select-Object -First 1
+    # The sizes its script applies: startup.cmd's ARGS, or startup.ps1's $Wanted.
+    $sizes = @{ MinimumMB = $null; MaximumMB = $null; MinimumPercent = $null; MaximumPercent = $null }
+    $folder = Get-VelmoraFolder
+    if (Test-Path -LiteralPath $folder.StartupScript) {
+        $line = Select-String -LiteralPath $folder.StartupScript -Pattern '^\$Wanted = (.*)$' | Select-Object -First 1
         if ($line) {
-            $minimum = [uint64]$line.Matches[0].Groups[1].Value
-            $maximum = [uint64]$line.Matches[0].Groups[2].Value
+            foreach ($found in [regex]::Matches($line.Matches[0].Groups[1].Value, '(\w+) = (\d+)')) {
+                $sizes[$found.Groups[1].Value] = [uint64]$found.Groups[2].Value
+            }
+        }
+    } elseif (Test-Path -LiteralPath $folder.Startup) {
+        $line = Select-String -LiteralPath $folder.Startup -Pattern '^set "ARGS=-S (\d+) (\d+)"' | Select-Object -First 1
+        if ($line) {
+            $sizes.MinimumMB = [uint64]$line.Matches[0].Groups[1].Value
+            $sizes.MaximumMB = [uint64]$line.Matches[0].Groups[2].Value
         }
     }
     [pscustomobject]@{
@@ -41,8 +48,10 @@ function Get-VelmoraStartupTask {
         TaskName       = $script:TaskName
         State          = $task.State
         Execute        = @($task.Actions)[0].Execute
-        MinimumMB      = $minimum
-        MaximumMB      = $maximum
+        MinimumMB      = $sizes.MinimumMB
+        MaximumMB      = $sizes.MaximumMB
+        MinimumPercent = $sizes.MinimumPercent
+        MaximumPercent = $sizes.MaximumPercent
         LastRunTime    = $info.LastRunTime
         LastTaskResult = $info.LastTaskResult
     }

@@ -11,7 +11,8 @@ function Register-VelmoraStartupTask {
     permissions: lets only SYSTEM and Administrators use it (icacls);
     program: copies the module's Velmora.exe into $env:ProgramFiles\Velmora, where only administrators and SYSTEM
     may write, so that the task runs nothing another user can change and survives an update of the module;
-    script: writes startup.cmd beside it, with the sizes;
+    script: writes the startup script beside it, with the sizes: startup.cmd for fixed sizes applied at
+    start-up, startup.ps1 (run by Windows PowerShell) for shares of memory or a task that repeats;
     task: registers the task 'Velmora file cache limits' to run the script as SYSTEM at start-up, on battery
     too, for 5 minutes at the most, replacing an older one.
     It stops at the first step that fails, with Velmora.StartupTaskStepFailed naming the step. Each run of the
@@ -21,6 +22,15 @@ function Register-VelmoraStartupTask {
     The minimum size of the file cache in bytes, a whole number of megabytes (256MB).
     .PARAMETER MaximumBytes
     The maximum size of the file cache in bytes, a whole number of megabytes (2GB).
+    .PARAMETER MinimumPercent
+    The minimum as a share of the machine's physical memory, 1 to 100 percent, worked out in whole megabytes
+    at each run of the task, so that a resized virtual machine gets its new share at its next start.
+    .PARAMETER MaximumPercent
+    The maximum as a share of the machine's physical memory, 1 to 100 percent, worked out at each run.
+    .PARAMETER RepeatEvery
+    Runs the task again at this interval (one minute at the least) as well as at start-up. Each run reads the
+    limits first and sets them only where they differ, so that limits changed by anything else are put back;
+    its event says which (ID 5 in place, ID 1 changed from what to what). Off by default.
     .PARAMETER Force
     Accepts a maximum above the machine's physical memory, which caps nothing.
     .INPUTS
@@ -32,24 +42,40 @@ function Register-VelmoraStartupTask {
 
     From the next start on, caps the file cache at 2 GB with at least 256 MB, as SYSTEM.
     .EXAMPLE
+    Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 -RepeatEvery (New-TimeSpan -Hours 1)
+
+    Holds the limits at 2 % and 25 % of this machine's memory: at every start, and every hour puts them back
+    where something else has changed them.
+    .EXAMPLE
     Register-VelmoraStartupTask 256MB 2GB -WhatIf
 
     Shows every step that would be taken, and changes nothing; needs no elevation.
     .LINK
     about_Velmora
     #>
-    [CmdletBinding(SupportsShouldProcess = $true)]
+    [CmdletBinding(SupportsShouldProcess = $true, DefaultParameterSetName = 'Bytes')]
     [OutputType('Velmora.StartupTask')]
     param(
-        [Parameter(Mandatory = $true, Position = 0)] [uint64] $MinimumBytes,
-        [Parameter(Mandatory = $true, Position = 1)] [uint64] $MaximumBytes,
+        [Parameter(Mandatory = $true, Position = 0, ParameterSetName = 'Bytes')] [uint64] $MinimumBytes,
+        [Parameter(Mandatory = $true, Position = 1, ParameterSetName = 'Bytes')] [uint64] $MaximumBytes,
+        [Parameter(Mandatory = $true, ParameterSetName = 'Percent')] [ValidateRange(1, 100)] [int] $MinimumPercent,
+        [Parameter(Mandatory = $true, ParameterSetName = 'Percent')] [ValidateRange(1, 100)] [int] $MaximumPercent,
+        [TimeSpan] $RepeatEvery,
         [switch] $Force
     )
     Assert-VelmoraWindows $PSCmdlet
     if (-not $WhatIfPreference) {
         Assert-VelmoraElevated $PSCmdlet
     }
-    $sizes = Resolve-VelmoraSizes -Given @{ MinimumBytes = $MinimumBytes; MaximumBytes = $MaximumBytes } -Force:$Force
+    $given = @{}
+    foreach ($name in 'MinimumBytes', 'MaximumBytes', 'MinimumPercent', 'MaximumPercent') {
+        if ($PSBoundParameters.ContainsKey($name)) {
+            $given[$name] = $PSBoundParameters[$name]
+        }
+    }
+    # Shares of memory are checked as this machine's memory gives them now; the
+    # task works them out again at each run.
+    $sizes = Resolve-VelmoraSizes -Given $given -Force:$Force
     if ($sizes.Error) {
         $PSCmdlet.ThrowTerminatingError($sizes.Error)
     }
@@ -57,10 +83,28 @@ function Register-VelmoraStartupTask {
     if ($refused) {
         $PSCmdlet.ThrowTerminatingError($refused)
     }
+    $repeats = $PSBoundParameters.ContainsKey('RepeatEvery')
+    if ($repeats -and $RepeatEvery -lt [TimeSpan]::FromMinutes(1)) {
+        $exception = New-Object System.ArgumentException("-RepeatEvery is $($RepeatEvery): the task scheduler repeats a task once a minute at the most often")
+        $PSCmdlet.ThrowTerminatingError((New-VelmoraError $exception 'Velmora.RepetitionRefused' InvalidArgument $RepeatEvery))
+    }
+    # Fixed sizes applied once at start-up: startup.cmd. Shares of memory, or a
+    # task that repeats and so must set only what differs: startup.ps1.
+    $powershell = $PSCmdlet.ParameterSetName -eq 'Percent' -or $repeats
+    if ($PSCmdlet.ParameterSetName -eq 'Percent') {
+        $wanted = "@{ minimumPercent = $MinimumPercent; maximumPercent = $MaximumPercent }"
+        $applies = "$MinimumPercent % and $MaximumPercent % of memory"
+    } else {
+        $wanted = "@{ minimumMB = $($sizes.MinimumMB); maximumMB = $($sizes.MaximumMB) }"
+        $applies = "$($sizes.MinimumMB) MB and $($sizes.MaximumMB) MB"
+    }
     $arguments = "-S $($sizes.MinimumMB) $($sizes.MaximumMB)"
     $folder = Get-VelmoraFolder
     $data = $folder.Data
     $startup = $folder.Startup
+    if ($powershell) {
+        $startup = $folder.StartupScript
+    }
     $steps = @(
         @{ Name = 'folder'; Target = "$($folder.Program), $data"; Action = 'Create the folders'
            Do = { New-Item -ItemType Directory -Force -Path $folder.Program, $data -ErrorAction Stop | Out-Null } }
@@ -73,16 +117,29 @@ function Register-VelmoraStartupTask {
            } }
         @{ Name = 'program'; Target = (Join-Path $folder.Program 'Velmora.exe'); Action = "Copy $(Get-VelmoraProgram)"
            Do = { Copy-Item -LiteralPath (Get-VelmoraProgram) -Destination (Join-Path $folder.Program 'Velmora.exe') -Force -ErrorAction Stop } }
-        @{ Name = 'script'; Target = $startup; Action = "Write the startup script, applying Velmora $arguments"
+        @{ Name = 'script'; Target = $startup; Action = "Write the startup script, applying $applies"
            Do = {
-               $text = [System.IO.File]::ReadAllText((Join-Path $PSScriptRoot 'startup.cmd'))
-               $text = $text -replace '(?m)^set "ARGS=-S \d+ \d+"', "set `"ARGS=$arguments`""
+               if ($powershell) {
+                   $text = [System.IO.File]::ReadAllText((Join-Path $PSScriptRoot 'startup.ps1'))
+                   $text = $text -replace '(?m)^\$Wanted = .*$', "`$Wanted = $wanted"
+               } else {
+                   $text = [System.IO.File]::ReadAllText((Join-Path $PSScriptRoot 'startup.cmd'))
+                   $text = $text -replace '(?m)^set "ARGS=-S \d+ \d+"', "set `"ARGS=$arguments`""
+               }
                [System.IO.File]::WriteAllText($startup, $text, (New-Object System.Text.ASCIIEncoding))
            } }
         @{ Name = 'task'; Target = "task '$script:TaskName'"; Action = "Register to run $startup as SYSTEM at start-up"
            Do = {
-               $action = New-ScheduledTaskAction -Execute $startup
-               $trigger = New-ScheduledTaskTrigger -AtStartup
+               if ($powershell) {
+                   $action = New-ScheduledTaskAction -Execute 'powershell.exe' `
+                       -Argument "-NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$startup`""
+               } else {
+                   $action = New-ScheduledTaskAction -Execute $startup
+               }
+               $trigger = @(New-ScheduledTaskTrigger -AtStartup)
+               if ($repeats) {
+                   $trigger += New-ScheduledTaskTrigger -Once -At (Get-Date) -RepetitionInterval $RepeatEvery
+               }
                $principal = New-ScheduledTaskPrincipal -UserId 'SYSTEM' -LogonType ServiceAccount -RunLevel Highest
                $settings = New-ScheduledTaskSettingsSet -AllowStartIfOnBatteries -DontStopIfGoingOnBatteries `
                    -ExecutionTimeLimit (New-TimeSpan -Minutes 5)

@@ -3,7 +3,7 @@ function Unregister-VelmoraStartupTask {
     .SYNOPSIS
     Removes the startup task and its script; the limits in force stay until the next restart.
     .DESCRIPTION
-    Unregisters the task 'Velmora file cache limits' and removes $env:ProgramFiles\Velmora\startup.cmd. The
+    Unregisters the task 'Velmora file cache limits' and removes its script from $env:ProgramFiles\Velmora. The
     program beside it and the records in $env:ProgramData\Velmora stay. Needs an elevated PowerShell on Windows;
     -WhatIf previews it without elevation.
     .INPUTS
@@ -24,14 +24,16 @@ function Unregister-VelmoraStartupTask {
     if (-not $WhatIfPreference) {
         Assert-VelmoraElevated $PSCmdlet
     }
-    $startup = (Get-VelmoraFolder).Startup
-    if (-not $PSCmdlet.ShouldProcess("task '$script:TaskName'", "Unregister, and remove $startup")) {
+    $folder = Get-VelmoraFolder
+    if (-not $PSCmdlet.ShouldProcess("task '$script:TaskName'", "Unregister, and remove its startup script")) {
         return
     }
     if (Get-ScheduledTask -TaskName $script:TaskName -ErrorAction SilentlyContinue) {
         Unregister-ScheduledTask -TaskName $script:TaskName -Confirm:$false -ErrorAction Stop
     }
-    if (Test-Path -LiteralPath $startup) {
-        Remove-Item -LiteralPath $startup -Force -ErrorAction Stop
+    foreach ($file in $folder.Startup, $folder.StartupScript) {
+        if (Test-Path -LiteralPath $file) {
+            Remove-Item -LiteralPath $file -Force -ErrorAction Stop
+        }
     }
 }
