@@ -673,6 +673,15 @@ Describe 'The startup task' {
         Get-CacheCall | Should -BeNullOrEmpty -Because 'registering applies nothing'
     }
 
+    It 'registered again the other way, the task keeps one script, and says the sizes of that one' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 | Out-Null
+        $task = Register-VelmoraStartupTask 300MB 3000MB
+        Test-Path -LiteralPath (Join-Path $program 'startup.ps1') | Should -BeFalse
+        $task.MinimumMB | Should -Be 300
+        $task.MinimumPercent | Should -BeNullOrEmpty
+    }
+
     It 'a repetition more often than once a minute is refused' {
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
         { Register-VelmoraStartupTask 256MB 2GB -RepeatEvery (New-TimeSpan -Seconds 30) } |

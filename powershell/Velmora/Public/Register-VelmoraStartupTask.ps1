@@ -127,6 +127,12 @@ function Register-VelmoraStartupTask {
                    $text = $text -replace '(?m)^set "ARGS=-S \d+ \d+"', "set `"ARGS=$arguments`""
                }
                [System.IO.File]::WriteAllText($startup, $text, (New-Object System.Text.ASCIIEncoding))
+               # The other script, from a task registered the other way before, goes.
+               foreach ($other in $folder.Startup, $folder.StartupScript) {
+                   if ($other -ne $startup -and (Test-Path -LiteralPath $other)) {
+                       Remove-Item -LiteralPath $other -Force -ErrorAction Stop
+                   }
+               }
            } }
         @{ Name = 'task'; Target = "task '$script:TaskName'"; Action = "Register to run $startup as SYSTEM at start-up"
            Do = {
