@@ -44,13 +44,14 @@ function ConvertFrom-VelmoraPercent {
     return [uint64][math]::Truncate([decimal]$Memory * $Percent / 100 / 1MB)
 }
 
-# The sizes a cmdlet was given, as Velmora takes them: MinimumMB and MaximumMB.
+# The sizes a cmdlet was given (its bound MinimumBytes, MaximumBytes,
+# MinimumPercent, MaximumPercent), as Velmora takes them: MinimumMB and MaximumMB.
 # Bytes must be whole megabytes; a percentage is turned into megabytes of this
 # machine's memory now. What Velmora should not be asked gives Error instead
 # (Velmora.SizeNotWholeMegabytes, Velmora.MaximumAbovePhysicalMemory); 0
 # passes, for Velmora to keep that limit.
 function Resolve-VelmoraSizes {
-    param([hashtable] $Given, [switch] $Force)
+    param([System.Collections.IDictionary] $Given, [switch] $Force)
     $memory = $null
     $sizes = @{}
     foreach ($limit in 'Minimum', 'Maximum') {

@@ -67,15 +67,9 @@ function Register-VelmoraStartupTask {
     if (-not $WhatIfPreference) {
         Assert-VelmoraElevated $PSCmdlet
     }
-    $given = @{}
-    foreach ($name in 'MinimumBytes', 'MaximumBytes', 'MinimumPercent', 'MaximumPercent') {
-        if ($PSBoundParameters.ContainsKey($name)) {
-            $given[$name] = $PSBoundParameters[$name]
-        }
-    }
     # Shares of memory are checked as this machine's memory gives them now; the
     # task works them out again at each run.
-    $sizes = Resolve-VelmoraSizes -Given $given -Force:$Force
+    $sizes = Resolve-VelmoraSizes -Given $PSBoundParameters -Force:$Force
     if ($sizes.Error) {
         $PSCmdlet.ThrowTerminatingError($sizes.Error)
     }

@@ -95,13 +95,7 @@ function Set-VelmoraFileCacheLimit {
             $sizes = [pscustomobject]@{ MinimumMB = ConvertTo-VelmoraWholeMB $MinimumBytes; MaximumMB = ConvertTo-VelmoraWholeMB $MaximumBytes }
             $clear = $Flags -eq 0
         } else {
-            $given = @{}
-            foreach ($name in 'MinimumBytes', 'MaximumBytes', 'MinimumPercent', 'MaximumPercent') {
-                if ($PSBoundParameters.ContainsKey($name)) {
-                    $given[$name] = $PSBoundParameters[$name]
-                }
-            }
-            $sizes = Resolve-VelmoraSizes -Given $given -Force:$Force
+            $sizes = Resolve-VelmoraSizes -Given $PSBoundParameters -Force:$Force
             if ($sizes.Error) {
                 $PSCmdlet.WriteError($sizes.Error)
                 return
