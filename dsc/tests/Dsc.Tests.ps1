@@ -13,20 +13,9 @@ BeforeAll {
     $script:Folder = Split-Path $Manifest
     $script:Resource = Get-Content -Raw $Manifest | ConvertFrom-Json
     $script:Schema = $script:Resource.schema.embedded
-    $script:Scratch = Join-Path ([IO.Path]::GetTempPath()) ("velmora-dsc-" + [guid]::NewGuid())
-    New-Item -ItemType Directory $script:Scratch | Out-Null
-    $env:VELMORA_EXE = $Velmora
-    $env:VELMORA_SIM_STATE = Join-Path $script:Scratch 'state'
-    $env:VELMORA_SIM_LOG = Join-Path $script:Scratch 'log'
-
-    function Set-SimulatedSystem([string] $State) {
-        Set-Content -LiteralPath $env:VELMORA_SIM_STATE -Value $State -NoNewline
-        Remove-Item -LiteralPath $env:VELMORA_SIM_LOG -ErrorAction SilentlyContinue
-    }
-    function Get-SetCall {
-        if (-not (Test-Path -LiteralPath $env:VELMORA_SIM_LOG)) { return @() }
-        @(Get-Content -LiteralPath $env:VELMORA_SIM_LOG | Where-Object { $_ -like 'SetSystemFileCacheSize*' })
-    }
+    . (Join-Path $PSScriptRoot '../../powershell/tests/SimulatedSystem.ps1')
+    $script:Scratch = New-SimulatedSystem $Velmora 'velmora-dsc'
+    function Get-SetCall { Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } }
     # Runs a method as dsc does: the script, one line of JSON on standard input.
     # With -Memory, the machine's memory is a test double of that many bytes.
     function Invoke-Method([string] $Method, [string] $Json, [uint64] $Memory = 0) {
@@ -72,8 +61,7 @@ BeforeAll {
 }
 
 AfterAll {
-    Remove-Item -Recurse -Force $script:Scratch -ErrorAction SilentlyContinue
-    Remove-Item Env:VELMORA_EXE, Env:VELMORA_SIM_STATE, Env:VELMORA_SIM_LOG -ErrorAction SilentlyContinue
+    Remove-SimulatedSystem $script:Scratch
 }
 
 Describe 'The manifest' {

@@ -10,19 +10,12 @@ param(
 )
 
 BeforeAll {
-    $script:Scratch = Join-Path ([IO.Path]::GetTempPath()) ("velmora-intune-" + [guid]::NewGuid())
+    . (Join-Path $PSScriptRoot '../../powershell/tests/SimulatedSystem.ps1')
+    $script:Scratch = New-SimulatedSystem $Velmora 'velmora-intune'
     $installed = Join-Path $script:Scratch 'Program Files/Velmora'
     New-Item -ItemType Directory $installed | Out-Null
     Copy-Item (Join-Path $Resource '*') $installed
     $env:ProgramFiles = Join-Path $script:Scratch 'Program Files'
-    $env:VELMORA_EXE = $Velmora
-    $env:VELMORA_SIM_STATE = Join-Path $script:Scratch 'state'
-    $env:VELMORA_SIM_LOG = Join-Path $script:Scratch 'log'
-
-    function Set-SimulatedSystem([string] $State) {
-        Set-Content -LiteralPath $env:VELMORA_SIM_STATE -Value $State -NoNewline
-        Remove-Item -LiteralPath $env:VELMORA_SIM_LOG -ErrorAction SilentlyContinue
-    }
     # The pair with these limits wanted, as an administrator edits its top line.
     function New-Pair([string] $Wanted) {
         $text = (Get-Content -Raw $Script) -replace '(?m)^\$Wanted = .*$', "`$Wanted = $Wanted"
@@ -37,7 +30,7 @@ BeforeAll {
 }
 
 AfterAll {
-    Remove-Item -Recurse -Force $script:Scratch -ErrorAction SilentlyContinue
+    Remove-SimulatedSystem $script:Scratch
 }
 
 Describe 'The Intune remediation pair' {
@@ -69,8 +62,7 @@ Describe 'The Intune remediation pair' {
             $answer.Lines.Count | Should -Be 1
             $answer.Lines[0] | Should -BeLike '*minimum must be below the maximum*'
         }
-        $calls = if (Test-Path -LiteralPath $env:VELMORA_SIM_LOG) { Get-Content -LiteralPath $env:VELMORA_SIM_LOG } else { @() }
-        $calls | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -BeNullOrEmpty
+        Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -BeNullOrEmpty
     }
 
     It 'without Velmora installed: exit 1, and says so' {

@@ -12,26 +12,8 @@ param(
 
 BeforeAll {
     Import-Module $Module -Force
-    $script:Scratch = Join-Path ([IO.Path]::GetTempPath()) ("velmora-pester-" + [guid]::NewGuid())
-    New-Item -ItemType Directory $script:Scratch | Out-Null
-    $env:VELMORA_EXE = $Velmora
-    $env:VELMORA_SIM_STATE = Join-Path $script:Scratch 'state'
-    $env:VELMORA_SIM_LOG = Join-Path $script:Scratch 'log'
-
-    # A system in this state, with an empty call log.
-    function Set-SimulatedSystem([string] $State) {
-        Set-Content -LiteralPath $env:VELMORA_SIM_STATE -Value $State -NoNewline
-        Remove-Item -LiteralPath $env:VELMORA_SIM_LOG -ErrorAction SilentlyContinue
-    }
-    # The cache calls the system saw.
-    function Get-CacheCall {
-        if (-not (Test-Path -LiteralPath $env:VELMORA_SIM_LOG)) { return @() }
-        @(Get-Content -LiteralPath $env:VELMORA_SIM_LOG | Where-Object { $_ -like '*SystemFileCacheSize*' })
-    }
-    function Get-StateValue([string] $Key) {
-        $line = Get-Content -LiteralPath $env:VELMORA_SIM_STATE | Where-Object { $_ -like "$Key=*" }
-        if ($line) { $line.Substring($Key.Length + 1) }
-    }
+    . (Join-Path $PSScriptRoot 'SimulatedSystem.ps1')
+    $script:Scratch = New-SimulatedSystem $Velmora 'velmora-pester'
     # Runs a command whose cmdlets write their errors as they would for any caller,
     # and gives back the one error it wrote.
     function Get-OneError([scriptblock] $Command) {
@@ -45,8 +27,7 @@ BeforeAll {
 
 AfterAll {
     Remove-Module Velmora -Force -ErrorAction SilentlyContinue
-    Remove-Item -Recurse -Force $script:Scratch -ErrorAction SilentlyContinue
-    Remove-Item Env:VELMORA_EXE, Env:VELMORA_SIM_STATE, Env:VELMORA_SIM_LOG -ErrorAction SilentlyContinue
+    Remove-SimulatedSystem $script:Scratch
 }
 
 Describe 'Get-VelmoraFileCacheLimit' {
