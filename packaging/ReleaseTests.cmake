@@ -50,11 +50,8 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
 
     # The Chocolatey package: its layout and .nuspec, and its scripts run with
     # Chocolatey's helpers as test doubles.
-    find_program(VELMORA_PWSH pwsh PATHS "$ENV{HOME}/.dotnet/tools" REQUIRED)
-    add_test(NAME chocolatey.package
-        COMMAND "${VELMORA_PWSH}" -NoLogo -NoProfile -NonInteractive
-                -File "${PROJECT_SOURCE_DIR}/powershell/tests/Invoke-Tests.ps1"
-                -Path "${CMAKE_CURRENT_LIST_DIR}/tests/Chocolatey.Tests.ps1"
-                -Data "{\"Nupkg\": \"${VELMORA_NUPKG}\", \"Msi\": \"${VELMORA_MSI}\", \"Version\": \"${PROJECT_VERSION}\", \"Homepage\": \"${PROJECT_HOMEPAGE_URL}\"}")
-    set_tests_properties(chocolatey.package PROPERTIES TIMEOUT 300)
+    include("${PROJECT_SOURCE_DIR}/cmake/PesterTests.cmake")
+    velmora_pester_test(chocolatey.package "${CMAKE_CURRENT_LIST_DIR}/tests/Chocolatey.Tests.ps1"
+        "{\"Nupkg\": \"${VELMORA_NUPKG}\", \"Msi\": \"${VELMORA_MSI}\", \"Version\": \"${PROJECT_VERSION}\", \"Homepage\": \"${PROJECT_HOMEPAGE_URL}\"}"
+        300)
 endif()

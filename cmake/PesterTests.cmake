@@ -1,0 +1,13 @@
+# velmora_pester_test(NAME SUITE DATA TIMEOUT): a test that runs the Pester
+# suite SUITE with PowerShell 7 through powershell/tests/Invoke-Tests.ps1, which
+# fails unless tests ran and all passed. DATA is the suite's parameters, a JSON
+# object.
+include_guard(GLOBAL)
+find_program(VELMORA_PWSH pwsh PATHS "$ENV{HOME}/.dotnet/tools" REQUIRED)
+
+function(velmora_pester_test name suite data timeout)
+    add_test(NAME ${name}
+        COMMAND "${VELMORA_PWSH}" -NoLogo -NoProfile -NonInteractive
+                -File "${PROJECT_SOURCE_DIR}/powershell/tests/Invoke-Tests.ps1" -Path "${suite}" -Data "${data}")
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout})
+endfunction()
