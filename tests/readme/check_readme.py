@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks every fenced block of the README and of docs/development.md as what it is.
+"""Checks every fenced block of the README, docs/operations.md and docs/development.md as what it is.
 
 Each block carries its language, and each must match exactly one row of BLOCKS
 below: the row names a line that only that block holds, and either the check
@@ -30,7 +30,7 @@ import xml.etree.ElementTree as ElementTree
 import yaml
 
 LANGUAGES = {"powershell", "bat", "yaml", "xml", "sh", "text"}
-DOCUMENTS = ["README.md", "docs/development.md"]
+DOCUMENTS = ["README.md", "docs/operations.md", "docs/development.md"]
 MiB = 1048576
 PWSH = "pwsh"
 
