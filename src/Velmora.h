@@ -1,4 +1,4 @@
-// Velmora: shared declarations of the tool's two helper routines.
+// Velmora: shared declarations of the tool's helper routines.
 #pragma once
 
 #include <windows.h>
@@ -33,6 +33,10 @@ constexpr const char *BareFileName(const char *path, const char *bare)
 // Prints the report line for the calling thread's last error:
 // "<file>:<line>: <call>(<code>): <system message text>".
 void PrintLastError(const char *file, const char *call, int line);
+
+// Prints the success line of a cache call:
+// "Success: <call>(Min:[<bytes>], Max:[<bytes>], Flags: <flags>)".
+void PrintSuccess(const char *call, SIZE_T minimum, SIZE_T maximum, DWORD flags);
 
 // Enables SeIncreaseQuotaPrivilege in a token opened with TOKEN_ADJUST_PRIVILEGES
 // and TOKEN_QUERY. Returns 1 when it is enabled; otherwise reports and returns 0.

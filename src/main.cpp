@@ -80,8 +80,8 @@ static bool ParseSizeMB(const char *text, SIZE_T *bytes)
         PrintLastError(VELMORA_FILE, "GetSystemFileCacheSize", __LINE__);
         EndProcess(1);
     }
-    printf("Success: GetSystemFileCacheSize(Min:[" SIZE_FORMAT "], Max:[" SIZE_FORMAT "], Flags: %d)\n",
-           (PrintedSize)minimum, (PrintedSize)maximum, (int)flags);
+    // The sizes and flags as the system gave them.
+    PrintSuccess("GetSystemFileCacheSize", minimum, maximum, flags);
     EndProcess(0);
 }
 
@@ -115,8 +115,8 @@ static void EnableQuotaPrivilege()
         PrintLastError(VELMORA_FILE, "SetSystemFileCacheSize", __LINE__);
         EndProcess(1);
     }
-    printf("Success: SetSystemFileCacheSize(Min:[" SIZE_FORMAT "], Max:[" SIZE_FORMAT "], Flags: %d)\n",
-           (PrintedSize)minimum, (PrintedSize)maximum, (int)flags);
+    // The sizes and flags as the system was handed them.
+    PrintSuccess("SetSystemFileCacheSize", minimum, maximum, flags);
     EndProcess(0);
 }
 
@@ -129,8 +129,8 @@ static void EnableQuotaPrivilege()
         PrintLastError(VELMORA_FILE, "SetSystemFileCacheSize", __LINE__);
         EndProcess(1);
     }
-    printf("Success: SetSystemFileCacheSize(Min:[" SIZE_FORMAT "], Max:[" SIZE_FORMAT "], Flags: %d)\n",
-           (PrintedSize)minimum, (PrintedSize)maximum, (int)flags);
+    // The sizes and flags as the system was handed them.
+    PrintSuccess("SetSystemFileCacheSize", minimum, maximum, flags);
     EndProcess(0);
 }
 

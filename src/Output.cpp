@@ -1,4 +1,5 @@
-// Velmora: the one report line for every failure.
+// Velmora: the tool's two output lines, the success line and the report line
+// for a failure; both end the tool's answer.
 
 #include <stdio.h>
 
@@ -49,4 +50,10 @@ void PrintLastError(const char *file, const char *call, int line)
 
     if (length != 0)
         LocalFree(message);
+}
+
+void PrintSuccess(const char *call, SIZE_T minimum, SIZE_T maximum, DWORD flags)
+{
+    printf("Success: %s(Min:[" SIZE_FORMAT "], Max:[" SIZE_FORMAT "], Flags: %d)\n", call,
+           (PrintedSize)minimum, (PrintedSize)maximum, (int)flags);
 }
