@@ -37,8 +37,10 @@ if ! "$pwsh" -Version 2>/dev/null | grep -qx "PowerShell $pwsh_version"; then
         dotnet tool update --global PowerShell --version "$pwsh_version"
 fi
 
-# Pester, from its NuGet package, where PowerShell 7 finds the current user's modules.
-pester_version=5.7.1
+# Pester, the version the suites' runner names, from its NuGet package, where
+# PowerShell 7 finds the current user's modules.
+pester_version=$(sed -n "s/^\$PesterVersion = '\(.*\)'\$/\1/p" powershell/tests/Invoke-Tests.ps1)
+[ -n "$pester_version" ] || { echo "powershell/tests/Invoke-Tests.ps1 names no Pester version" >&2; exit 1; }
 pester_dir="$HOME/.local/share/powershell/Modules/Pester/$pester_version"
 if [ ! -f "$pester_dir/Pester.psd1" ]; then
     pester_scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-pester-XXXXXX")

@@ -12,7 +12,7 @@
 
 #include <string.h>
 
-#include "cli/EverySystem.h"
+#include "cli/CommandFacts.h"
 #include "cli/SimulatedSystem.h"
 #include "ToolRun.h"
 
@@ -116,7 +116,7 @@ TEST_F(SimTest, TheSystemJudgesTheSizesAsWindowsDoes)
 TEST_F(SimTest, EveryReportSiteHasALineOfItsOwn)
 {
     std::map<std::string, std::string> callAt; // "unit:line" -> the call reported there
-    const std::regex report("([A-Za-z]+\\.cpp):([0-9]+): ([A-Za-z]+)\\(");
+    const std::regex report(ReportPattern);
     for (const SimCase &c : SimulatedSystemCases()) {
         if (c.exitCode != 1 || (c.bits != 0 && c.bits != g_tool.sizeBits))
             continue;
@@ -199,10 +199,9 @@ TEST_F(SimTest, RandomCommandLinesAlwaysGetOneOfTheToolsAnswers)
         "fail.SetSystemFileCacheSize=1314\n",
         "fail.FormatMessageW=8\nfail.GetSystemFileCacheSize=4242\n",
     };
-    const std::regex answer(
-        "Success: (Get|Set)SystemFileCacheSize\\(Min:\\[[0-9]+\\], Max:\\[[0-9]+\\], Flags: [0-9]+\\)\n"
-        "|(Invalid size: \\[[^\n]*\\] \\(0 to " + MaxSizeMB() + " MB\\)\n)?" + RegexEscape(Usage) +
-        "|(main|SetPrivilege)\\.cpp:[0-9]+: [A-Za-z]+\\([0-9]+\\): [^\n]*\n\n?");
+    const std::regex answer(SuccessPattern + "\n" +
+                            "|(Invalid size: \\[[^\n]*\\] \\(0 to " + MaxSizeMB() + " MB\\)\n)?" + RegexEscape(Usage) +
+                            "|" + ReportPattern + "[^\n]*\n\n?");
     std::mt19937 random(20261208);
     for (int round = 0; round < 400; round++) {
         std::vector<std::string> args(std::uniform_int_distribution<size_t>(0, 5)(random));

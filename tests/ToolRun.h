@@ -26,6 +26,29 @@ inline std::string Report(const std::string &unit, const std::string &call, int 
     return unit + ":" + AnyLine + ": " + call + "(" + std::to_string(code) + "): " + text + "\n";
 }
 
+// A success line, as the tool prints it, with its line end.
+inline std::string SuccessLine(const std::string &call, const std::string &min, const std::string &max, int flags)
+{
+    return "Success: " + call + "(Min:[" + min + "], Max:[" + max + "], Flags: " + std::to_string(flags) + ")\n";
+}
+
+inline std::string GetLine(const std::string &min, const std::string &max, int flags)
+{
+    return SuccessLine("GetSystemFileCacheSize", min, max, flags);
+}
+
+inline std::string SetLine(const std::string &min, const std::string &max, int flags)
+{
+    return SuccessLine("SetSystemFileCacheSize", min, max, flags);
+}
+
+// The two lines as regular expressions, for output a test cannot know in full.
+// A success line: the call (1), min (2), max (3) and flags (4).
+const std::string SuccessPattern =
+    "Success: ([GS]etSystemFileCacheSize)\\(Min:\\[([0-9]+)\\], Max:\\[([0-9]+)\\], Flags: ([0-9]+)\\)";
+// The start of a report line: the source file (1), its line (2), the call (3) and the code (4).
+const std::string ReportPattern = "([A-Za-z]+\\.cpp):([0-9]+): ([A-Za-z]+)\\((-?[0-9]+)\\): ";
+
 // Whether the output is the expected text, where AnyLine and AnyText stand for
 // a line number and a message text; otherwise both, with line ends shown.
 testing::AssertionResult Matches(const std::string &expected, const std::string &out);

@@ -1,8 +1,9 @@
 // The real Velmora.exe under Wine, 32- or 64-bit as --size-bits says.
 //
 // The suites Wine and WineCache hold what differs by width or is the 32-bit
-// program's own: its message bytes in the reader's code page, its size refusal,
-// 534 on 64-bit limits, one success line of each kind. They run on both
+// program's own: its message bytes in the reader's code page, the facts of
+// CommandFacts.txt that hold for one width (its size refusal, 534 on 64-bit
+// limits, a maximum above the largest), one success line of each kind. They run on both
 // programs. Wine64 and WineCache64 hold everything else: answers that are the
 // same at either width, checked on the 64-bit program, which Wine starts
 // natively, and on the simulated 32-bit build (SimTests.cpp), where a start
@@ -32,7 +33,7 @@
 #include <regex>
 #include <stdexcept>
 
-#include "cli/EverySystem.h"
+#include "cli/CommandFacts.h"
 #include "ToolRun.h"
 
 namespace {
@@ -48,7 +49,7 @@ std::string ReportLine(const std::string &call, int code)
 std::string ReportedLine(const std::string &out)
 {
     std::smatch match;
-    return std::regex_search(out, match, std::regex("^[A-Za-z]+\\.cpp:([0-9]+): ")) ? match[1].str() : "(none)";
+    return std::regex_search(out, match, std::regex("^" + ReportPattern)) ? match[2].str() : "(none)";
 }
 
 // Text in a code page, through the C library's iconv.
@@ -97,15 +98,6 @@ TEST(Wine64, SetPassesTheSizeCheckAndThePrivilegeStepAndReportsTheWrite)
     ToolResult result = RunTool({"-S", "1", "5000"});
     EXPECT_TRUE(Matches(ReportLine("SetSystemFileCacheSize", 120), result.out));
     EXPECT_EQ(1, result.exitCode);
-}
-
-// One start: the first size past the build's range.
-TEST(Wine, SetRefusesASizePastItsRange)
-{
-    std::string past = g_tool.sizeBits == 64 ? "17592186044416" : "4096";
-    ToolResult result = RunTool({"-S", "1", past});
-    EXPECT_EQ(AsWritten("Invalid size: [" + past + "] (0 to " + MaxSizeMB() + " MB)\n" + Usage), result.out);
-    EXPECT_EQ(255, result.exitCode);
 }
 
 // Run with pipes, the program has no console, and the reader decodes its
@@ -214,7 +206,7 @@ TEST_F(WineCache, TheCopyDiffersFromTheShippedProgramInTheImportNameAlone)
 TEST_F(WineCache, GetPrintsTheLimitsWhole)
 {
     ToolResult result = Run({"-G"}, "min=" + Min() + "\nmax=" + Max() + "\nflags=5\n");
-    EXPECT_EQ("Success: GetSystemFileCacheSize(Min:[" + Min() + "], Max:[" + Max() + "], Flags: 5)\r\n", result.out);
+    EXPECT_EQ(AsWritten(GetLine(Min(), Max(), 5)), result.out);
     EXPECT_EQ(0, result.exitCode);
     EXPECT_EQ(std::vector<std::string>{"GetSystemFileCacheSize"}, Log());
 }
@@ -229,7 +221,7 @@ TEST_F(WineCache, SetHandsTheSystemTheSizesInBytes)
         min = "4294967296", max = "18446744073708503040";
     }
     ToolResult result = Run(args, "available=4294963200\n");
-    EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[" + min + "], Max:[" + max + "], Flags: 5)\r\n", result.out)
+    EXPECT_EQ(AsWritten(SetLine(min, max, 5)), result.out)
         << Describe(args);
     EXPECT_EQ(0, result.exitCode);
     EXPECT_EQ(std::vector<std::string>{"SetSystemFileCacheSize " + min + " " + max + " 5"}, Log());
@@ -240,7 +232,7 @@ TEST_F(WineCache, SetHandsTheSystemTheSizesInBytes)
 TEST_F(WineCache, ClearPassesTheLimitsThroughUnchanged)
 {
     ToolResult result = Run({"-C"}, "min=" + Min() + "\nmax=" + Max() + "\nflags=5\n");
-    EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[" + Min() + "], Max:[" + Max() + "], Flags: 10)\r\n", result.out);
+    EXPECT_EQ(AsWritten(SetLine(Min(), Max(), 10)), result.out);
     EXPECT_EQ(0, result.exitCode);
     EXPECT_EQ((std::vector<std::string>{"GetSystemFileCacheSize", "SetSystemFileCacheSize " + Min() + " " + Max() + " 10"}),
               Log());
@@ -277,25 +269,24 @@ TEST_F(WineCache64, ABrokenStateFileEndsTheRunWithExitCode2)
     EXPECT_EQ(state, State());
 }
 
-// One start for the 32-bit program (Clear's 534 is the simulated 32-bit
-// build's to check), two for the 64-bit one.
-TEST_F(WineCache, LimitsPast4GiBNeedThe64BitProgram)
+// The facts whose answer depends on the width, on either program: the only
+// facts the 32-bit program runs under Wine (a start or two each).
+TEST_F(WineCache, TheFactsOfTheBuildsOwnWidth)
 {
-    // As an untouched 64-bit system has them: far above what 32 bits hold.
+    ExpectCommandFacts(*this, true);
+}
+
+// Two starts: limits far above what 32 bits hold, as an untouched 64-bit
+// system has them, read and passed through whole (the 32-bit program's 534 is a
+// fact of CommandFacts.txt).
+TEST_F(WineCache64, LimitsPast4GiBPassThroughWhole)
+{
     const std::string state = "system=x64\nmin=4294967296\nmax=17592186044416\nflags=5\n";
     ToolResult get = Run({"-G"}, state);
-    if (g_tool.sizeBits == 32) {
-        // The 32-bit program cannot receive them: 534, and nothing is written.
-        EXPECT_TRUE(Matches(ReportLine("GetSystemFileCacheSize", 534), get.out));
-        EXPECT_EQ(1, get.exitCode);
-        EXPECT_EQ(std::vector<std::string>{"GetSystemFileCacheSize"}, Log());
-        EXPECT_EQ(state, State());
-        return;
-    }
-    EXPECT_EQ("Success: GetSystemFileCacheSize(Min:[4294967296], Max:[17592186044416], Flags: 5)\r\n", get.out);
+    EXPECT_EQ(AsWritten(GetLine("4294967296", "17592186044416", 5)), get.out);
     EXPECT_EQ(0, get.exitCode);
     ToolResult clear = RunAgain({"-C"});
-    EXPECT_EQ("Success: SetSystemFileCacheSize(Min:[4294967296], Max:[17592186044416], Flags: 10)\r\n", clear.out);
+    EXPECT_EQ(AsWritten(SetLine("4294967296", "17592186044416", 10)), clear.out);
     EXPECT_EQ(0, clear.exitCode);
     EXPECT_EQ("4294967296", StateValue(State(), "min"));
     EXPECT_EQ("17592186044416", StateValue(State(), "max"));
@@ -367,8 +358,7 @@ DrawnCase Draw(unsigned seed)
 std::string Comparable(const std::string &out)
 {
     std::string plain = std::regex_replace(out, std::regex("\r\n"), "\n");
-    return std::regex_replace(plain, std::regex("^([A-Za-z]+\\.cpp:[0-9]+: [A-Za-z]+\\([0-9]+\\): )[\\s\\S]*"),
-                              "$1(text)");
+    return std::regex_replace(plain, std::regex("^(" + ReportPattern + ")[\\s\\S]*"), "$1(text)");
 }
 
 TEST_F(WineCache64, AgreesWithTheSimulatedSystem)

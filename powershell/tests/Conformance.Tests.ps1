@@ -1,110 +1,108 @@
-# What the simulated kernel predicts for any Windows, as cases of Velmora's
+# The facts of tests/cli/CommandFacts.txt, what any Windows answers Velmora's
 # command line: run here on the simulated system, and on a live Windows when
 # VELMORA_CONFORMANCE is 'live' (elevated, in a virtual machine, never on a
 # server in use). Live, the limits are recorded first and put back at the end,
-# or the suite says that only a restart can. A case that fails live means the
-# model is wrong there: the case, the Windows version and the answer are what a
-# bug report needs.
+# or the suite says that only a restart can; a fact that needs a simulated
+# state is skipped, and the others run in the file's order, each on the limits
+# the one before it left. A fact that fails live means the simulated kernel is
+# wrong there: the fact, the Windows version and the answer are what a bug
+# report needs.
 #
-# The cases run in order on one system, each judged against the limits before it.
+# Velmora is the program under test and Bits its width. Velmora32, for a live
+# run, is a 32-bit program for the facts of that width; on the simulated system
+# they run when Bits is 32.
 param(
-    [Parameter(Mandatory = $true)] [string] $Module,
     [Parameter(Mandatory = $true)] [string] $Velmora,
-    [Parameter(Mandatory = $true)] [int] $Bits,
-    [Parameter(Mandatory = $true)] [string] $Version
+    [Parameter(Mandatory = $true)] [ValidateSet(32, 64)] [int] $Bits,
+    [string] $Velmora32
 )
 
 BeforeDiscovery {
-    $script:Live = $env:VELMORA_CONFORMANCE -eq 'live'
-    # The 32-bit program, for the case of its own: the build's, or the one a live run names.
-    $script:X86 = if ($script:Live) { $env:VELMORA_CONFORMANCE_EXE_X86 } elseif ($Bits -eq 32) { $Velmora } else { $null }
+    $live = $env:VELMORA_CONFORMANCE -eq 'live'
+    $factsFile = Join-Path $PSScriptRoot '../../tests/cli/CommandFacts.txt'
+    $script:Facts = foreach ($line in Get-Content -LiteralPath $factsFile) {
+        if ($line -eq '' -or $line.StartsWith('#')) { continue }
+        $rule, $width, $state, $command, $exit, $answer, $after = $line -split ' \| '
+        $program = if ($width -eq 'any' -or [int]$width -eq $Bits) { $Velmora } elseif ($live -and [int]$width -eq 32) { $Velmora32 }
+        $skip = if (-not $program) { "no $width-bit program here" } elseif ($live -and $state -ne '-') { 'it needs a simulated state' }
+        @{
+            Rule = $rule; Program = $program; Why = "$skip"
+            State = if ($state -eq '-') { '' } else { (($state -split ';' | ForEach-Object Trim) -join "`n") + "`n" }
+            Arguments = $command -split ' '; Exit = [int]$exit; Answer = $answer
+            After = if ($after -eq 'unchanged') { $null } else { $after -split ' ' }
+        }
+    }
 }
 
 BeforeAll {
+    . (Join-Path $PSScriptRoot '../Velmora/Private/Answers.ps1')
     $script:Live = $env:VELMORA_CONFORMANCE -eq 'live'
-    $script:Program = if ($script:Live -and $env:VELMORA_CONFORMANCE_EXE) { $env:VELMORA_CONFORMANCE_EXE } else { $Velmora }
-    $script:X86 = if ($script:Live) { $env:VELMORA_CONFORMANCE_EXE_X86 } elseif ($Bits -eq 32) { $Velmora } else { $null }
     if (-not $script:Live) {
         $script:Scratch = Join-Path ([IO.Path]::GetTempPath()) ("velmora-conformance-" + [guid]::NewGuid())
         New-Item -ItemType Directory $script:Scratch | Out-Null
         $env:VELMORA_SIM_STATE = Join-Path $script:Scratch 'state'
-        $env:VELMORA_SIM_LOG = Join-Path $script:Scratch 'log'
     }
 
     function Invoke-Program([string] $Program, [string[]] $Arguments) {
-        if (-not $script:Live) { Remove-Item -LiteralPath $env:VELMORA_SIM_LOG -ErrorAction SilentlyContinue }
         $lines = @(& $Program @Arguments)
-        [pscustomobject]@{ Exit = $LASTEXITCODE; Line = ($lines -join ' ').Trim() }
+        [pscustomobject]@{ Exit = $LASTEXITCODE; Lines = $lines; Line = ($lines -join ' ').Trim() }
     }
+    # The limits as -G reads them, as "min max flags"; $null where -G fails.
     function Get-Limits {
-        $answer = Invoke-Program $script:Program '-G'
-        $answer.Exit | Should -Be 0 -Because "-G answered: $($answer.Line)"
-        if ($answer.Line -notmatch '^Success: GetSystemFileCacheSize\(Min:\[(\d+)\], Max:\[(\d+)\], Flags: (\d+)\)$') {
-            throw "-G printed $($answer.Line)"
-        }
-        [pscustomobject]@{ Min = [decimal]$Matches[1]; Max = [decimal]$Matches[2]; Flags = [int]$Matches[3] }
+        $answer = Invoke-Program $Velmora '-G'
+        if ($answer.Exit -ne 0 -or $answer.Line -notmatch $script:SuccessLine) { return $null }
+        @($Matches[2], $Matches[3], $Matches[4])
     }
-    function Get-CacheCallCount {
-        if ($script:Live -or -not (Test-Path -LiteralPath $env:VELMORA_SIM_LOG)) { return 0 }
-        @(Get-Content -LiteralPath $env:VELMORA_SIM_LOG | Where-Object { $_ -like '*SystemFileCacheSize*' }).Count
+    function Get-SystemState {
+        if ($script:Live) { return $null }
+        Get-Content -Raw -LiteralPath $env:VELMORA_SIM_STATE
     }
 
     $script:Recorded = Get-Limits
     if ($script:Live) {
-        Write-Host "Live system: $([Environment]::OSVersion.VersionString); limits before: Min $($script:Recorded.Min), Max $($script:Recorded.Max), Flags $($script:Recorded.Flags)"
+        if (-not $script:Recorded) { throw "$Velmora -G failed: the live system's limits cannot be recorded" }
+        Write-Host "Live system: $([Environment]::OSVersion.VersionString); limits before: $($script:Recorded -join ' ')"
     }
 }
 
 AfterAll {
     if ($script:Live) {
-        $r = $script:Recorded
-        if ($r.Min % 1MB -or $r.Max % 1MB -or $r.Min -ge $r.Max -or ($r.Flags -ne 0 -and $r.Flags -ne 5)) {
-            Write-Warning "The limits before (Min $($r.Min), Max $($r.Max), Flags $($r.Flags)) cannot be put back: only a restart restores them"
+        $min, $max, $flags = [decimal[]]$script:Recorded
+        if ($min % 1MB -or $max % 1MB -or $min -ge $max -or ($flags -ne 0 -and $flags -ne 5)) {
+            Write-Warning "The limits before ($($script:Recorded -join ' ')) cannot be put back: only a restart restores them"
         } else {
-            & $script:Program -S ($r.Min / 1MB) ($r.Max / 1MB) | Out-Null
-            if ($LASTEXITCODE -eq 0 -and $r.Flags -eq 0) { & $script:Program -C | Out-Null }
+            & $Velmora -S ($min / 1MB) ($max / 1MB) | Out-Null
+            if ($LASTEXITCODE -eq 0 -and $flags -eq 0) { & $Velmora -C | Out-Null }
             if ($LASTEXITCODE -ne 0) { Write-Warning "Putting back the limits before failed: restart to restore them" }
         }
     } else {
         Remove-Item -Recurse -Force $script:Scratch -ErrorAction SilentlyContinue
-        Remove-Item Env:VELMORA_SIM_STATE, Env:VELMORA_SIM_LOG -ErrorAction SilentlyContinue
+        Remove-Item Env:VELMORA_SIM_STATE -ErrorAction SilentlyContinue
     }
 }
 
-Describe 'What any Windows answers Velmora' {
-    It 'Velmora <Arguments>: <Rule>' -ForEach @(
-        @{ Arguments = @('-S', '100', '100'); Rule = 'equal sizes with hard limits are 87'; Exit = 1; Code = 87 }
-        @{ Arguments = @('-S', '1', '15'); Rule = 'a hard maximum below 16 MB is 87'; Exit = 1; Code = 87 }
-        @{ Arguments = @('-S', '1', '16'); Rule = 'a hard maximum of 16 MB is taken'; Exit = 0
-           After = { param($before) @{ Min = 1MB; Max = 16MB; Flags = 5 } } }
-        @{ Arguments = @('-S', '0', '2048'); Rule = 'a size of 0 keeps the minimum'; Exit = 0
-           After = { param($before) @{ Min = $before.Min; Max = 2048MB; Flags = 5 } } }
-        @{ Arguments = @('-S', '0', '0'); Rule = '0 0 keeps both sizes, hard'; Exit = 0
-           After = { param($before) @{ Min = $before.Min; Max = $before.Max; Flags = 5 } } }
-        @{ Arguments = @('-C'); Rule = 'Clear keeps both sizes and leaves flags 0'; Exit = 0
-           After = { param($before) @{ Min = $before.Min; Max = $before.Max; Flags = 0 } } }
-    ) {
+Describe 'Velmora <Arguments>: <Rule>' -ForEach $script:Facts {
+    It 'is answered as any Windows answers it' -Skip:($Why -ne '') {
+        if (-not $script:Live) { Set-Content -LiteralPath $env:VELMORA_SIM_STATE -Value $State -NoNewline }
         $before = Get-Limits
-        $answer = Invoke-Program $script:Program $Arguments
-        $answer.Exit | Should -Be $Exit -Because "Velmora answered: $($answer.Line)"
-        if ($Exit -eq 1) {
-            $answer.Line | Should -Match "^main\.cpp:\d+: SetSystemFileCacheSize\($Code\): "
-            $expected = @{ Min = $before.Min; Max = $before.Max; Flags = $before.Flags }
+        $stateBefore = Get-SystemState
+        $run = Invoke-Program $Program $Arguments
+        $run.Exit | Should -Be $Exit -Because "Velmora answered: $($run.Line)"
+        if ($Exit -eq 0) {
+            $before | Should -Not -BeNullOrEmpty -Because '-G read the limits before it'
+            $line = $Answer.Replace('{min}', $before[0]).Replace('{max}', $before[1])
+            $run.Lines | Should -BeExactly @($line)
+            $expected = for ($i = 0; $i -lt 3; $i++) { if ($After[$i] -eq '=') { $before[$i] } else { $After[$i] } }
+            (Get-Limits) -join ' ' | Should -BeExactly ($expected -join ' ') -Because 'min, max and flags that -G reads after it'
         } else {
-            $expected = & $After $before
+            if ($Exit -eq 1) {
+                $run.Lines[0] | Should -Match $script:ReportLine
+                $run.Lines[0] | Should -BeLike "main.cpp:*: $Answer*"
+            } else {
+                $run.Lines | Should -BeExactly (@($Answer) + $script:UsageLines)
+            }
+            (Get-Limits) -join ' ' | Should -BeExactly ($before -join ' ') -Because 'a refused command line changes nothing'
+            Get-SystemState | Should -BeExactly $stateBefore
         }
-        $after = Get-Limits
-        "Min $($after.Min), Max $($after.Max), Flags $($after.Flags)" |
-            Should -Be "Min $($expected.Min), Max $($expected.Max), Flags $($expected.Flags)"
-    }
-
-    It 'the 32-bit program refuses a size of 4096 MB before any call' -Skip:(-not $script:X86) {
-        $before = Get-Limits
-        $answer = Invoke-Program $script:X86 @('-S', '1', '4096')
-        $answer.Exit | Should -Be 255
-        $answer.Line | Should -BeLike 'Invalid size: `[4096`] (0 to 4095 MB) Usage: Velmora*'
-        Get-CacheCallCount | Should -Be 0
-        $after = Get-Limits
-        "$($after.Min) $($after.Max) $($after.Flags)" | Should -Be "$($before.Min) $($before.Max) $($before.Flags)"
     }
 }

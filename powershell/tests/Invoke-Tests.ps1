@@ -1,13 +1,20 @@
-# Runs a Pester suite of the module and fails unless it ran tests and all passed:
+# Runs a Pester suite of the project and fails unless it ran tests and all passed:
 #   pwsh -File Invoke-Tests.ps1 -Path SUITE.Tests.ps1 -Data '{"Name": "value"}'
-# The suite's data (the module, the program, its width) comes as -Data, a JSON
-# object, so that ctest can pass it on the command line.
+# The suite's data (the program, its width, the module) comes as -Data, a JSON
+# object, so that ctest can pass it on the command line. -InstallPester first
+# installs the Pester version named here from the PowerShell Gallery, for a
+# Windows machine; scripts/test-all.sh reads the same line and installs it from
+# NuGet.
 param(
     [Parameter(Mandatory = $true)] [string] $Path,
     [Parameter(Mandatory = $true)] [string] $Data,
-    [string] $PesterVersion = '5.7.1'
+    [switch] $InstallPester
 )
+$PesterVersion = '5.7.1'
 $ErrorActionPreference = 'Stop'
+if ($InstallPester -and -not (Get-Module -ListAvailable Pester | Where-Object Version -eq $PesterVersion)) {
+    Install-Module Pester -RequiredVersion $PesterVersion -Scope CurrentUser -SkipPublisherCheck -Force
+}
 Import-Module Pester -RequiredVersion $PesterVersion
 $configuration = New-PesterConfiguration
 $configuration.Run.Container = New-PesterContainer -Path $Path -Data ($Data | ConvertFrom-Json -AsHashtable)

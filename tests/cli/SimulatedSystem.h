@@ -30,18 +30,6 @@ inline std::vector<std::string> AfterPrivilegeStep(const std::vector<std::string
     return all;
 }
 
-inline std::string GetLine(const std::string &min, const std::string &max, int flags)
-{
-    return "Success: GetSystemFileCacheSize(Min:[" + min + "], Max:[" + max + "], Flags: " + std::to_string(flags) +
-           ")\n";
-}
-
-inline std::string SetLine(const std::string &min, const std::string &max, int flags)
-{
-    return "Success: SetSystemFileCacheSize(Min:[" + min + "], Max:[" + max + "], Flags: " + std::to_string(flags) +
-           ")\n";
-}
-
 inline const std::vector<SimCase> &SimulatedSystemCases()
 {
     static const std::vector<SimCase> cases = [] {
