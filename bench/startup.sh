@@ -21,7 +21,7 @@
 set -eu
 
 usage() {
-    sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0"
+    sh "$(dirname "$0")/../scripts/usage.sh" "$0"
 }
 
 rounds="" runs="" target="" build=""

@@ -66,20 +66,27 @@ set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${CMAKE_BINARY_DIR}/w
 include("${PROJECT_SOURCE_DIR}/packaging/ReleaseTests.cmake")
 
 if(VELMORA_README_TESTS)
-    # The README's blocks that Wine runs: the startup script, by Wine's cmd with
-    # the CACHESIM.dll copy of Velmora.exe beside it and a stand-in for
-    # eventcreate; the deployment guide's msiexec commands, with this build's MSI.
-    add_executable(EventCreateStandIn tests/readme/eventcreate.cpp)
-    set_target_properties(EventCreateStandIn PROPERTIES
-        OUTPUT_NAME eventcreate RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/readme")
-    velmora_warnings(EventCreateStandIn)
-    velmora_windows_binary(EventCreateStandIn)
+    # The guide's blocks that Wine runs: the deployment guide's msiexec commands,
+    # with this build's MSI.
     add_test(NAME readme.wine
         COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/readme/check_readme.py" wine
-                "${PROJECT_SOURCE_DIR}" --wine "${wine_sh}" --cache-sim "${cache_sim_dir}"
-                --eventcreate $<TARGET_FILE:EventCreateStandIn> --msi "${VELMORA_MSI}")
+                "${PROJECT_SOURCE_DIR}" --wine "${wine_sh}" --msi "${VELMORA_MSI}")
     set_tests_properties(readme.wine PROPERTIES
         ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine RESOURCE_LOCK windows-installer TIMEOUT 300)
+
+    # The startup task's script as it ships, run by Wine's cmd with the
+    # CACHESIM.dll copy of Velmora.exe beside it and a stand-in for eventcreate.
+    add_executable(EventCreateStandIn admin/tests/eventcreate.cpp)
+    set_target_properties(EventCreateStandIn PROPERTIES
+        OUTPUT_NAME eventcreate RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/admin")
+    velmora_warnings(EventCreateStandIn)
+    velmora_windows_binary(EventCreateStandIn)
+    add_test(NAME admin.startup-cmd
+        COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/admin/tests/check_admin.py" wine
+                "${PROJECT_SOURCE_DIR}" --wine "${wine_sh}" --cache-sim "${cache_sim_dir}"
+                --eventcreate $<TARGET_FILE:EventCreateStandIn>)
+    set_tests_properties(admin.startup-cmd PROPERTIES
+        ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 600)
 endif()
 
 add_test(NAME pe.format-imports-resources

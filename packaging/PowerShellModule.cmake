@@ -59,7 +59,8 @@ if(NOT PACK_ONLY)
     list(JOIN DSC_RESOURCES_TO_EXPORT ", " DSC_RESOURCES_TO_EXPORT)
     file(WRITE "${MODULE_DIR}/Velmora.psm1" "${psm1}")
     configure_file("${module}/Velmora.psd1.in" "${MODULE_DIR}/Velmora.psd1" @ONLY)
-    file(COPY "${module}/Velmora.Format.ps1xml" "${module}/startup.cmd" "${module}/startup.ps1" "${SOURCE_DIR}/LICENSE"
+    include("${SOURCE_DIR}/admin/AdminFiles.cmake")
+    file(COPY "${module}/Velmora.Format.ps1xml" ${VELMORA_STARTUP_FILES} "${module}/startup.ps1" "${SOURCE_DIR}/LICENSE"
          DESTINATION "${MODULE_DIR}")
     file(COPY "${module}/en-US/about_Velmora.help.txt" DESTINATION "${MODULE_DIR}/en-US")
     foreach(arch IN ITEMS x64 x86)

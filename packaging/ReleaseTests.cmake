@@ -18,6 +18,7 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
     # The MSI and the Chocolatey package of this build, made as a release makes
     # them, for the tests and the README's deployment commands.
     include("${PROJECT_SOURCE_DIR}/dsc/DscFiles.cmake")
+    include("${PROJECT_SOURCE_DIR}/admin/AdminFiles.cmake")
     set(msi_files "${CMAKE_BINARY_DIR}/msi-files")
     set(VELMORA_MSI "${CMAKE_BINARY_DIR}/msi/Velmora-${PROJECT_VERSION}-x64.msi")
     set(VELMORA_NUPKG "${CMAKE_BINARY_DIR}/msi/velmora.${PROJECT_VERSION}.nupkg")
@@ -25,7 +26,7 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
         -D "DESCRIPTION=${PROJECT_DESCRIPTION}" -D "HOMEPAGE=${PROJECT_HOMEPAGE_URL}")
     add_custom_command(OUTPUT "${VELMORA_MSI}" "${VELMORA_NUPKG}"
         COMMAND "${CMAKE_COMMAND}" -E make_directory "${msi_files}" "${CMAKE_BINARY_DIR}/msi"
-        COMMAND "${CMAKE_COMMAND}" -E copy $<TARGET_FILE:Velmora> "${PROJECT_SOURCE_DIR}/powershell/Velmora/startup.cmd"
+        COMMAND "${CMAKE_COMMAND}" -E copy $<TARGET_FILE:Velmora> ${VELMORA_ADMIN_FILES}
                 "${VELMORA_DSC_MANIFEST}" ${VELMORA_DSC_SOURCES} "${PROJECT_SOURCE_DIR}/LICENSE"
                 "${PROJECT_SOURCE_DIR}/README.md" "${msi_files}"
         COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}" -D "FILES=${msi_files}" ${release_texts}
@@ -35,7 +36,7 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
                 -D "NUPKG=${VELMORA_NUPKG}" -P "${CMAKE_CURRENT_LIST_DIR}/ReleaseChocolatey.cmake"
         DEPENDS Velmora "${CMAKE_CURRENT_LIST_DIR}/ReleaseMsi.cmake" "${CMAKE_CURRENT_LIST_DIR}/ReleaseChocolatey.cmake"
                 "${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" "${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt"
-                "${PROJECT_SOURCE_DIR}/powershell/Velmora/startup.cmd" "${PROJECT_SOURCE_DIR}/README.md"
+                ${VELMORA_ADMIN_FILES} "${PROJECT_SOURCE_DIR}/README.md"
                 "${VELMORA_DSC_MANIFEST}" ${VELMORA_DSC_SOURCES}
         COMMENT "Making the MSI and the Chocolatey package")
     add_custom_target(VelmoraPackages ALL DEPENDS "${VELMORA_MSI}" "${VELMORA_NUPKG}")

@@ -12,7 +12,7 @@ set -eu
 
 case ${1:-}:${2:-} in
 win32:?* | win64:?*) ;;
-*) sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+*) sh "$(dirname "$0")/../scripts/usage.sh" "$0" >&2; exit 2 ;;
 esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 arch=$1 build=$2

@@ -10,7 +10,7 @@
 set -eu
 
 case ${1:-} in
-'' | -*) sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2; exit 2 ;;
+'' | -*) sh "$(dirname "$0")/../scripts/usage.sh" "$0" >&2; exit 2 ;;
 esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-check-XXXXXX")

@@ -35,7 +35,7 @@
 set -eu
 
 usage() {
-    sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0"
+    sh "$(dirname "$0")/../scripts/usage.sh" "$0"
 }
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -153,13 +153,12 @@ fi
 cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "ZIP=$made/Velmora-$version-powershell.zip" -D PACK_ONLY=ON \
     -P "$root/packaging/PowerShellModule.cmake"
 
-# The per-machine Windows Installer package: the 64-bit program as its archive
-# holds it, the scripts the operations guide runs and the DSC 3 resource beside
-# it, the licence and the README; signed like the programs. Then the Chocolatey package that carries it.
+# The per-machine Windows Installer package: what the 64-bit archive holds (the
+# program, the scripts the operations guide runs, the startup task's definition,
+# the DSC 3 resource, the licence and the README); signed like the programs.
+# Then the Chocolatey package that carries it.
 msi_files="$scratch/msi"
-mkdir "$msi_files"
-cp "$scratch/win64/Velmora.exe" "$root/powershell/Velmora/startup.cmd" "$scratch/win64/dsc/velmora.dsc.resource.json" \
-    "$root/dsc/velmora-dsc.ps1" "$root/dsc/velmora-dsc.cmd" "$root/LICENSE" "$root/README.md" "$msi_files/"
+unzip -q "$made/Velmora-$version-win64.zip" -d "$msi_files"
 msi="$made/Velmora-$version-x64.msi"
 cmake -D "SOURCE_DIR=$root" -D "FILES=$msi_files" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
     -D "DESCRIPTION=$DESCRIPTION" -D "HOMEPAGE=$homepage" -D "MSI=$msi" -P "$root/packaging/ReleaseMsi.cmake"

@@ -42,7 +42,7 @@ case ${1:-} in
     "$wine32" --version >/dev/null 2>&1
     ;;
 "" | -*)
-    sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2
+    sh "$(dirname "$0")/usage.sh" "$0" >&2
     exit 2
     ;;
 *)

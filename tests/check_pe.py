@@ -7,12 +7,17 @@ that matches the project version.
 
 Usage: check_pe.py Velmora.exe VERSION win32|win64
 """
+import os
 import re
 import sys
 
 import pefile
 
-failures = []
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__))))
+from checking import Failures  # noqa: E402
+
+failures = Failures()
+expect = failures.expect
 
 # What each build is: optional header magic, machine.
 FORMATS = {
@@ -31,11 +36,6 @@ MARKS = [
     ("TERMINAL_SERVER_AWARE", 0x8000, True, True),
     ("GUARD_CF (Control Flow Guard; MinGW-w64's GCC 12 makes none)", 0x4000, False, False),
 ]
-
-
-def expect(what, expected, got):
-    if expected != got:
-        failures.append(f"{what}: expected {expected!r}, got {got!r}")
 
 
 def resources(pe, type_id):
@@ -92,9 +92,9 @@ def main():
     expect("ProductName", "Velmora", strings.get("ProductName"))
     expect("OriginalFilename", "Velmora.exe", strings.get("OriginalFilename"))
     if not strings.get("FileDescription"):
-        failures.append("FileDescription: expected a description, got none")
+        failures.fail("FileDescription: expected a description, got none")
     if "Copyright" not in strings.get("LegalCopyright", ""):
-        failures.append(f"LegalCopyright: expected a copyright line, got {strings.get('LegalCopyright')!r}")
+        failures.fail(f"LegalCopyright: expected a copyright line, got {strings.get('LegalCopyright')!r}")
 
     numbers = [int(part) for part in version.split(".")] + [0]
     fixed = pe.VS_FIXEDFILEINFO[0]
@@ -105,10 +105,8 @@ def main():
            ((numbers[0] << 16) | numbers[1], (numbers[2] << 16) | numbers[3]),
            (fixed.ProductVersionMS, fixed.ProductVersionLS))
 
-    for failure in failures:
-        print(f"{path}: {failure}")
-    print(f"{path}: {'FAILED' if failures else 'ok'}")
-    return 1 if failures else 0
+    print(f"{path}:")
+    return failures.report()
 
 
 if __name__ == "__main__":

@@ -6,33 +6,33 @@ instance schema defines, may be set, and holds values of the right kind.
 Usage: check_config.py MANIFEST DOCUMENT...
 """
 import json
+import os
 import sys
 
 import yaml
 
-failures = []
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
+from checking import Failures  # noqa: E402
 
-
-def expect(what, expected, got):
-    if expected != got:
-        failures.append(f"{what}: expected {expected!r}, got {got!r}")
+failures = Failures()
+expect = failures.expect
 
 
 def check_properties(where, properties, schema):
     for name, value in properties.items():
         rule = schema["properties"].get(name)
         if rule is None:
-            failures.append(f"{where}: {name} is no property of the resource")
+            failures.fail(f"{where}: {name} is no property of the resource")
             continue
         if rule.get("readOnly"):
-            failures.append(f"{where}: {name} is read-only")
+            failures.fail(f"{where}: {name} is read-only")
         kinds = rule.get("type")
         kinds = kinds if isinstance(kinds, list) else [kinds]
         kind = "boolean" if isinstance(value, bool) else "integer" if isinstance(value, int) else type(value).__name__
         if kind not in kinds:
-            failures.append(f"{where}: {name} is {kind}, not {' or '.join(kinds)}")
+            failures.fail(f"{where}: {name} is {kind}, not {' or '.join(kinds)}")
         elif kind == "integer" and not rule.get("minimum", value) <= value <= rule.get("maximum", value):
-            failures.append(f"{where}: {name} = {value} is out of {rule.get('minimum')} to {rule.get('maximum')}")
+            failures.fail(f"{where}: {name} = {value} is out of {rule.get('minimum')} to {rule.get('maximum')}")
 
 
 def main():
@@ -62,10 +62,8 @@ def main():
                 expect(f"{path}: {resource.get('name')} waits for the package",
                        [f"[resourceId('Microsoft.WinGet/Package', '{package['name']}')]" for package in packages],
                        resource.get("dependsOn"))
-    for failure in failures:
-        print(failure)
-    print(f"{len(sys.argv) - 2} documents: {'FAILED' if failures else 'ok'}")
-    return 1 if failures else 0
+    print(f"{len(sys.argv) - 2} documents:")
+    return failures.report()
 
 
 if __name__ == "__main__":

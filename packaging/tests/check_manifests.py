@@ -16,12 +16,11 @@ import sys
 
 import yaml
 
-failures = []
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
+from checking import Failures  # noqa: E402
 
-
-def expect(what, expected, got):
-    if expected != got:
-        failures.append(f"{what}: expected {expected!r}, got {got!r}")
+failures = Failures()
+expect = failures.expect
 
 
 def strings(value):
@@ -70,6 +69,7 @@ def check_module(folder, archives, version, url_base, homepage):
     with zipfile.ZipFile(os.path.join(folder, archives["powershell"])) as module:
         expect("the module archive's entries",
                ["Velmora/LICENSE", "Velmora/Velmora.Format.ps1xml", "Velmora/Velmora.psd1", "Velmora/Velmora.psm1",
+                "Velmora/VelmoraStartupTask.xml",
                 "Velmora/bin/x64/Velmora.exe", "Velmora/bin/x64/velmora-dsc.cmd", "Velmora/bin/x64/velmora-dsc.ps1",
                 "Velmora/bin/x64/velmora.dsc.resource.json", "Velmora/bin/x86/Velmora.exe",
                 "Velmora/en-US/about_Velmora.help.txt",
@@ -135,11 +135,11 @@ def main():
     expect("scoop license", {"identifier": "MIT", "url": f"{url_base}/LICENSE"}, scoop.get("license"))
     expect("scoop bin", "Velmora.exe", scoop.get("bin"))
     if not scoop.get("description"):
-        failures.append("scoop description: expected a description, got none")
+        failures.fail("scoop description: expected a description, got none")
     notes_text = " ".join(scoop.get("notes", []))
     for needed in ("elevated", "SYSTEM", "restart", "-G"):
         if needed not in notes_text:
-            failures.append(f"scoop notes: expected them to speak of {needed!r}, got {notes_text!r}")
+            failures.fail(f"scoop notes: expected them to speak of {needed!r}, got {notes_text!r}")
     expect("scoop architecture",
            {"32bit": {"url": urls["win32"], "hash": sums["win32"]},
             "64bit": {"url": urls["win64"], "hash": sums["win64"]}},
@@ -170,17 +170,17 @@ def main():
         expect(f"winget {name} ManifestVersion", "1.6.0", manifest.get("ManifestVersion"))
         for field in WINGET_REQUIRED[kind]:
             if field not in manifest:
-                failures.append(f"winget {name}: the required {field} is missing")
+                failures.fail(f"winget {name}: the required {field} is missing")
     for kind, field, pattern, longest in WINGET_RULES:
         value = manifests[kind].get(field)
         if value is None:
-            failures.append(f"winget {kind} {field}: expected a value, got none")
+            failures.fail(f"winget {kind} {field}: expected a value, got none")
             continue
         value = str(value)
         if pattern and not re.match(pattern, value):
-            failures.append(f"winget {kind} {field}: {value!r} does not match the schema's pattern")
+            failures.fail(f"winget {kind} {field}: {value!r} does not match the schema's pattern")
         if longest and len(value) > longest:
-            failures.append(f"winget {kind} {field}: {len(value)} characters, the schema allows {longest}")
+            failures.fail(f"winget {kind} {field}: {len(value)} characters, the schema allows {longest}")
     expect("winget DefaultLocale", "en-US", manifests["version"].get("DefaultLocale"))
     locale = manifests["defaultLocale"]
     expect("winget PackageLocale", "en-US", locale.get("PackageLocale"))
@@ -195,7 +195,7 @@ def main():
     expect("winget Copyright", copyright_line, locale.get("Copyright"))
     for tag in locale.get("Tags", []):
         if not re.match(r"^\S+$", tag) or len(tag) > 40:
-            failures.append(f"winget Tags: {tag!r} breaks the schema's rule for a tag")
+            failures.fail(f"winget Tags: {tag!r} breaks the schema's rule for a tag")
     installer = manifests["installer"]
     expect("winget ReleaseDate", release_date, str(installer.get("ReleaseDate")))
     portable = {"InstallerType": "zip", "NestedInstallerType": "portable",
@@ -218,12 +218,10 @@ def main():
             for url in re.findall(r"[a-z]+://[^\s\"']+", text):
                 if not (url.startswith(url_base + "/") or url.startswith(template + "/") or url == homepage
                         or url.startswith(homepage + "/")):
-                    failures.append(f"{where}: the URL {url} starts with neither {url_base} nor {homepage}")
+                    failures.fail(f"{where}: the URL {url} starts with neither {url_base} nor {homepage}")
 
-    for failure in failures:
-        print(f"{folder}: {failure}")
-    print(f"{folder}: {'FAILED' if failures else 'ok'}")
-    return 1 if failures else 0
+    print(f"{folder}:")
+    return failures.report()
 
 
 if __name__ == "__main__":

@@ -15,7 +15,7 @@ fail() {
     exit 1
 }
 
-[ $# -eq 5 ] || { sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2; exit 2; }
+[ $# -eq 5 ] || { sh "$(dirname "$0")/../../scripts/usage.sh" "$0" >&2; exit 2; }
 source_dir=$1 exe=$2 manifest=$3 version=$4 wine=$5
 : "${WINEPREFIX:?WINEPREFIX names the Wine prefix}"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-msi-XXXXXX")
@@ -27,13 +27,13 @@ major=${version%%.*}
 newer="$((major + 1)).0.0"
 
 # package VERSION NAME [README_LINE]: builds Velmora-VERSION-x64.msi as NAME from
-# the program under test, the shipped startup script, the DSC 3 resource, the
+# the program under test, the administrator's files of admin/, the DSC 3 resource, the
 # licence and the README
 # (with one more line, to tell two packages' files apart).
 package() {
     files="$scratch/files-$2"
     mkdir -p "$files"
-    cp "$exe" "$source_dir/powershell/Velmora/startup.cmd" "$manifest" "$source_dir/dsc/velmora-dsc.ps1" \
+    cp "$exe" "$source_dir"/admin/*.cmd "$source_dir"/admin/*.ps1 "$source_dir"/admin/*.xml "$manifest" "$source_dir/dsc/velmora-dsc.ps1" \
         "$source_dir/dsc/velmora-dsc.cmd" "$source_dir/LICENSE" "$files/"
     { cat "$source_dir/README.md"; echo "${3:-}"; } >"$files/README.md"
     # Files of another time, as another clone has them.
@@ -87,7 +87,7 @@ done
 
 # Installed silently.
 [ "$(msiexec /i first.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi /qn"; }
-[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe startup.cmd velmora-dsc.cmd velmora-dsc.ps1 velmora.dsc.resource.json " ] ||
+[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe VelmoraStartupTask.xml record.ps1 restore.ps1 startup.cmd velmora-dsc.cmd velmora-dsc.ps1 velmora.dsc.resource.json " ] ||
     fail "C:\\Program Files\\Velmora holds: $(ls "$program_dir" | tr '\n' ' ')"
 cmp "$exe" "$program_dir/Velmora.exe" || fail "the installed Velmora.exe is not the one packed"
 value "$environment" PATH | grep -q -i -F 'C:\Program Files\Velmora' || fail "the folder is not on the system PATH"

@@ -46,7 +46,7 @@ archive)
     (cd "$build_dir" && env -u SOURCE_DATE_EPOCH cpack >/dev/null) || fail "cpack"
     archive="$build_dir/package/Velmora-$version-$arch.zip"
     listed=$(unzip -Z1 "$archive" | LC_ALL=C sort | tr '\n' ' ')
-    expected="LICENSE README.md Velmora.exe "
+    expected="LICENSE README.md Velmora.exe VelmoraStartupTask.xml record.ps1 restore.ps1 startup.cmd "
     # The 64-bit program has the DSC 3 resource beside it.
     [ "$arch" = win32 ] || expected="${expected}velmora-dsc.cmd velmora-dsc.ps1 velmora.dsc.resource.json "
     [ "$listed" = "$expected" ] || fail "$archive holds: $listed"
@@ -202,7 +202,7 @@ script)
     echo "ok: release.sh refused, made a trial, made the same bytes twice, and signed with a time stamp"
     ;;
 *)
-    sed -n '/^# Usage:/,/^[^#]/s/^# \{0,1\}//p' "$0" >&2
+    sh "$(dirname "$0")/../../scripts/usage.sh" "$0" >&2
     exit 2
     ;;
 esac

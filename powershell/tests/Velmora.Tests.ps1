@@ -525,24 +525,22 @@ Describe 'The startup task' {
     BeforeAll {
         $global:VelmoraAsked = [System.Collections.Generic.List[string]]::new()
         # The task scheduler and the ACL tools, as test doubles that record what they are asked.
-        function global:New-ScheduledTaskAction {
-            param($Execute, $Argument)
-            $global:VelmoraAsked.Add("action $Execute$(if ($Argument) { " $Argument" })"); "action"
-        }
-        function global:New-ScheduledTaskTrigger {
-            param([switch] $AtStartup, [switch] $Once, $At, $RepetitionInterval)
-            if ($Once) { $global:VelmoraAsked.Add("trigger Once every $RepetitionInterval") }
-            else { $global:VelmoraAsked.Add("trigger AtStartup=$AtStartup") }
-            "trigger"
-        }
-        function global:New-ScheduledTaskPrincipal { param($UserId, $LogonType, $RunLevel) $global:VelmoraAsked.Add("principal $UserId $LogonType $RunLevel"); "principal" }
-        function global:New-ScheduledTaskSettingsSet {
-            param([switch] $AllowStartIfOnBatteries, [switch] $DontStopIfGoingOnBatteries, $ExecutionTimeLimit)
-            $global:VelmoraAsked.Add("settings battery=$AllowStartIfOnBatteries/$DontStopIfGoingOnBatteries limit=$ExecutionTimeLimit"); "settings"
-        }
+        # Register-ScheduledTask keeps the definition it is handed, for the tests to read.
         function global:Register-ScheduledTask {
-            param($TaskName, $Action, $Trigger, $Principal, $Settings, [switch] $Force)
-            $global:VelmoraAsked.Add("register $TaskName $Action $Trigger $Principal $Settings Force=$Force")
+            param($TaskName, $Xml, [switch] $Force)
+            $global:VelmoraAsked.Add("register $TaskName Force=$Force")
+            $global:VelmoraTaskXml = $Xml
+        }
+        # The task as registered, and the definition that ships beside startup.cmd, as XML.
+        function script:Read-TaskDefinition([string] $Text) {
+            $definition = New-Object System.Xml.XmlDocument
+            $definition.LoadXml($Text)
+            $names = New-Object System.Xml.XmlNamespaceManager($definition.NameTable)
+            $names.AddNamespace('t', 'http://schemas.microsoft.com/windows/2004/02/mit/task')
+            [pscustomobject]@{ Document = $definition; Names = $names }
+        }
+        function script:Read-ShippedDefinition {
+            Read-TaskDefinition ([System.IO.File]::ReadAllText((Join-Path (Split-Path $Module) 'VelmoraStartupTask.xml')))
         }
         function global:Get-ScheduledTask {
             param($TaskName)
@@ -556,13 +554,12 @@ Describe 'The startup task' {
         $global:VelmoraToolExit = @{}
         function global:takeown { $global:VelmoraAsked.Add("takeown $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['takeown'] }
         function global:icacls { $global:VelmoraAsked.Add("icacls $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['icacls'] }
-        $script:Commands = 'New-ScheduledTaskAction', 'New-ScheduledTaskTrigger', 'New-ScheduledTaskPrincipal',
-            'New-ScheduledTaskSettingsSet', 'Register-ScheduledTask', 'Get-ScheduledTask', 'Get-ScheduledTaskInfo',
+        $script:Commands = 'Register-ScheduledTask', 'Get-ScheduledTask', 'Get-ScheduledTaskInfo',
             'Unregister-ScheduledTask', 'takeown', 'icacls'
     }
     AfterAll {
         foreach ($command in $script:Commands) { Remove-Item "Function:\$command" -ErrorAction SilentlyContinue }
-        Remove-Variable -Scope Global VelmoraAsked, VelmoraToolExit -ErrorAction SilentlyContinue
+        Remove-Variable -Scope Global VelmoraAsked, VelmoraToolExit, VelmoraTaskXml -ErrorAction SilentlyContinue
     }
     BeforeEach {
         $global:VelmoraAsked.Clear()
@@ -588,11 +585,11 @@ Describe 'The startup task' {
         $data = Join-Path $env:ProgramData 'Velmora'
         $global:VelmoraAsked | Should -Contain "takeown /F $data /A /R"
         $global:VelmoraAsked | Should -Contain "icacls $data /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /Q"
-        $global:VelmoraAsked | Should -Contain "action $startup"
-        $global:VelmoraAsked | Should -Contain 'trigger AtStartup=True'
-        $global:VelmoraAsked | Should -Contain 'principal SYSTEM ServiceAccount Highest'
-        $global:VelmoraAsked | Should -Contain 'settings battery=True/True limit=00:05:00'
-        $global:VelmoraAsked | Should -Contain 'register Velmora file cache limits action trigger principal settings Force=True'
+        $global:VelmoraAsked | Should -Contain 'register Velmora file cache limits Force=True'
+        # The shipped definition, with the script in Program Files as its command and nothing else changed.
+        $expected = Read-ShippedDefinition
+        $expected.Document.SelectSingleNode('/t:Task/t:Actions/t:Exec/t:Command', $expected.Names).InnerText = $startup
+        (Read-TaskDefinition $global:VelmoraTaskXml).Document.OuterXml | Should -BeExactly $expected.Document.OuterXml
         $task.MinimumMB | Should -Be 300
         $task.MaximumMB | Should -Be 3000
         $task.LastTaskResult | Should -Be 267011
@@ -646,9 +643,21 @@ Describe 'The startup task' {
         $script = Join-Path $program 'startup.ps1'
         $shipped = Get-Content -Raw (Join-Path (Split-Path $Module) 'startup.ps1')
         Get-Content -Raw $script | Should -BeExactly ($shipped -replace '(?m)^\$Wanted = .*$', '$Wanted = @{ minimumPercent = 2; maximumPercent = 25 }')
-        $global:VelmoraAsked | Should -Contain "action powershell.exe -NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$script`""
-        $global:VelmoraAsked | Should -Contain 'trigger AtStartup=True'
-        $global:VelmoraAsked | Should -Contain 'trigger Once every 01:00:00'
+        $registered = Read-TaskDefinition $global:VelmoraTaskXml
+        $exec = $registered.Document.SelectSingleNode('/t:Task/t:Actions/t:Exec', $registered.Names)
+        $exec.SelectSingleNode('t:Command', $registered.Names).InnerText | Should -BeExactly 'powershell.exe'
+        $exec.SelectSingleNode('t:Arguments', $registered.Names).InnerText |
+            Should -BeExactly "-NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$script`""
+        $triggers = $registered.Document.SelectSingleNode('/t:Task/t:Triggers', $registered.Names)
+        $triggers.SelectSingleNode('t:BootTrigger/t:Enabled', $registered.Names).InnerText | Should -BeExactly 'true'
+        $triggers.SelectSingleNode('t:TimeTrigger/t:Repetition/t:Interval', $registered.Names).InnerText | Should -BeExactly 'PT1H'
+        $triggers.SelectSingleNode('t:TimeTrigger/t:Enabled', $registered.Names).InnerText | Should -BeExactly 'true'
+        # Principal and settings as shipped.
+        $shipped = Read-ShippedDefinition
+        foreach ($part in 'Principals', 'Settings') {
+            $registered.Document.SelectSingleNode("/t:Task/t:$part", $registered.Names).OuterXml |
+                Should -BeExactly $shipped.Document.SelectSingleNode("/t:Task/t:$part", $shipped.Names).OuterXml
+        }
         $task.MinimumPercent | Should -Be 2
         $task.MaximumPercent | Should -Be 25
         Get-CacheCall | Should -BeNullOrEmpty -Because 'registering applies nothing'

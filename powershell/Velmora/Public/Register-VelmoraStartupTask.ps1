@@ -13,8 +13,9 @@ function Register-VelmoraStartupTask {
     may write, so that the task runs nothing another user can change and survives an update of the module;
     script: writes the startup script beside it, with the sizes: startup.cmd for fixed sizes applied at
     start-up, startup.ps1 (run by Windows PowerShell) for shares of memory or a task that repeats;
-    task: registers the task 'Velmora file cache limits' to run the script as SYSTEM at start-up, on battery
-    too, for 5 minutes at the most, replacing an older one.
+    task: registers the task 'Velmora file cache limits' from VelmoraStartupTask.xml, the definition that ships
+    with Velmora.exe (as SYSTEM at start-up, on battery too, for 5 minutes at the most), with the script as its
+    command, replacing an older one.
     It stops at the first step that fails, with Velmora.StartupTaskStepFailed naming the step. Each run of the
     task writes one event to the Application log (source Velmora). Needs an elevated PowerShell on Windows;
     -WhatIf previews every step without elevation.
@@ -130,21 +131,33 @@ function Register-VelmoraStartupTask {
            } }
         @{ Name = 'task'; Target = "task '$script:TaskName'"; Action = "Register to run $startup as SYSTEM at start-up"
            Do = {
+               # The definition that ships beside startup.cmd, with this script as its command.
+               $definition = New-Object System.Xml.XmlDocument
+               $definition.Load((Join-Path $PSScriptRoot 'VelmoraStartupTask.xml'))
+               $namespace = $definition.DocumentElement.NamespaceURI
+               $names = New-Object System.Xml.XmlNamespaceManager($definition.NameTable)
+               $names.AddNamespace('t', $namespace)
+               $exec = $definition.SelectSingleNode('/t:Task/t:Actions/t:Exec', $names)
                if ($powershell) {
-                   $action = New-ScheduledTaskAction -Execute 'powershell.exe' `
-                       -Argument "-NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$startup`""
+                   $exec.SelectSingleNode('t:Command', $names).InnerText = 'powershell.exe'
+                   $argument = $exec.AppendChild($definition.CreateElement('Arguments', $namespace))
+                   $argument.InnerText = "-NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$startup`""
                } else {
-                   $action = New-ScheduledTaskAction -Execute $startup
+                   $exec.SelectSingleNode('t:Command', $names).InnerText = $startup
                }
-               $trigger = @(New-ScheduledTaskTrigger -AtStartup)
                if ($repeats) {
-                   $trigger += New-ScheduledTaskTrigger -Once -At (Get-Date) -RepetitionInterval $RepeatEvery
+                   # A second trigger from now on, at the interval, for as long as the task exists.
+                   $trigger = $definition.SelectSingleNode('/t:Task/t:Triggers', $names).AppendChild(
+                       $definition.CreateElement('TimeTrigger', $namespace))
+                   $repetition = $trigger.AppendChild($definition.CreateElement('Repetition', $namespace))
+                   $repetition.AppendChild($definition.CreateElement('Interval', $namespace)).InnerText =
+                       [System.Xml.XmlConvert]::ToString($RepeatEvery)
+                   $trigger.AppendChild($definition.CreateElement('StartBoundary', $namespace)).InnerText =
+                       (Get-Date).ToString('s')
+                   $trigger.AppendChild($definition.CreateElement('Enabled', $namespace)).InnerText = 'true'
                }
-               $principal = New-ScheduledTaskPrincipal -UserId 'SYSTEM' -LogonType ServiceAccount -RunLevel Highest
-               $settings = New-ScheduledTaskSettingsSet -AllowStartIfOnBatteries -DontStopIfGoingOnBatteries `
-                   -ExecutionTimeLimit (New-TimeSpan -Minutes 5)
-               Register-ScheduledTask -TaskName $script:TaskName -Action $action -Trigger $trigger -Principal $principal `
-                   -Settings $settings -Force -ErrorAction Stop | Out-Null
+               Register-ScheduledTask -TaskName $script:TaskName -Xml $definition.OuterXml -Force -ErrorAction Stop |
+                   Out-Null
            } }
     )
     foreach ($step in $steps) {

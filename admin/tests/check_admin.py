@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""Runs the administrator's files of admin/ as they ship, beside Velmora.exe in
+%ProgramFiles%\\Velmora.
+
+    check_admin.py sim SOURCE_DIR --velmora PATH [--pwsh PWSH]
+        record.ps1 and restore.ps1, run as `powershell -File` runs them, with the
+        simulated system's Velmora; the startup task's definition, read as the
+        task scheduler reads it
+    check_admin.py wine SOURCE_DIR --wine WINE_SH --cache-sim DIR --eventcreate EXE
+        startup.cmd, run by Wine's cmd with the CACHESIM.dll copy of Velmora.exe
+        beside it and a stand-in for eventcreate that logs what it is asked
+"""
+
+import argparse
+import os
+import re
+import shutil
+import sys
+import tempfile
+import xml.etree.ElementTree as ElementTree
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
+from checking import Failures, Sim, limits_of, run, state_of, windows_path  # noqa: E402
+
+MiB = 1048576
+UNTOUCHED_GET = "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)\n"
+
+
+def installed(sim, source, name):
+    """The shipped script, copied as it is beside the simulated Velmora.exe."""
+    path = os.path.join(sim.program, name)
+    shutil.copy(os.path.join(source, "admin", name), path)
+    return path
+
+
+def check_record(arguments, scratch, failures):
+    untouched = Sim(arguments.velmora, scratch, arguments.pwsh)
+    line = untouched.velmora_g()
+    result = untouched.pwsh_file(installed(untouched, arguments.source, "record.ps1"))
+    failures.expect("record.ps1", "with no record: exit code", 0, result.returncode)
+    failures.expect("record.ps1", "with no record: before.txt holds -G's line", line,
+                    open(untouched.record).read() if os.path.exists(untouched.record) else None)
+
+    again = Sim(arguments.velmora, scratch, arguments.pwsh)
+    with open(again.record, "w") as record:
+        record.write(UNTOUCHED_GET)
+    again.set_state("min=268435456\nmax=2147483648\nflags=5\n")
+    result = again.pwsh_file(installed(again, arguments.source, "record.ps1"))
+    failures.expect("record.ps1", "with a record already: exit code", 0, result.returncode)
+    failures.expect("record.ps1", "with a record already: before.txt is kept", UNTOUCHED_GET, open(again.record).read())
+
+    failing = Sim(arguments.velmora, scratch, arguments.pwsh)
+    failing.set_state("fail.GetSystemFileCacheSize=534\n")
+    result = failing.pwsh_file(installed(failing, arguments.source, "record.ps1"))
+    failures.expect("record.ps1", "when -G fails: exit code", 1, result.returncode)
+    failures.expect("record.ps1", "when -G fails: no before.txt", False, os.path.exists(failing.record))
+    failures.expect("record.ps1", "when -G fails: the error says so", True, "534" in result.stderr + result.stdout)
+
+
+# Restore: the record, the state before, the exit code, the limits in force after
+# (min, max, flags), or None where nothing may change.
+RESTORE_CASES = [
+    ("no record", None, "", 1, None),
+    ("an empty record", "", "", 1, None),
+    ("a record that is no line of -G", "Min:[1048576], Max:[1073741824], Flags: 0\n", "", 1, None),
+    ("a record of a failed -G", "main.cpp:80: GetSystemFileCacheSize(534): Arithmetic result exceeded 32 bits.\n",
+     "", 1, None),
+    ("sizes that are not whole megabytes", UNTOUCHED_GET.replace("1048576", "1052672"), "", 1, None),
+    ("a minimum equal to the maximum", UNTOUCHED_GET.replace("1073741824", "1048576"), "", 1, None),
+    ("a maximum hard limit alone", UNTOUCHED_GET.replace("Flags: 0", "Flags: 1"), "", 1, None),
+    ("a minimum hard limit alone", UNTOUCHED_GET.replace("Flags: 0", "Flags: 4"), "", 1, None),
+    ("-S refused by the system", UNTOUCHED_GET, "min=268435456\nmax=2147483648\nflags=5\nprivilege=missing\n", 1, None),
+    ("flags 0: -S, then -C", UNTOUCHED_GET, "min=268435456\nmax=2147483648\nflags=5\n", 0, (MiB, 1024 * MiB, 0)),
+    ("flags 5: -S alone", "Success: GetSystemFileCacheSize(Min:[268435456], Max:[2147483648], Flags: 5)\n",
+     "", 0, (256 * MiB, 2048 * MiB, 5)),
+]
+
+
+def check_restore(arguments, scratch, failures):
+    for name, record, state, code, after in RESTORE_CASES:
+        sim = Sim(arguments.velmora, scratch, arguments.pwsh)
+        if record is not None:
+            with open(sim.record, "w") as file:
+                file.write(record)
+        sim.set_state(state)
+        before = state_of(sim.state)
+        result = sim.pwsh_file(installed(sim, arguments.source, "restore.ps1"))
+        failures.expect("restore.ps1", name, "exit code", code, result.returncode)
+        if after is None:
+            failures.expect("restore.ps1", name, "nothing changed", before, state_of(sim.state))
+        else:
+            failures.expect("restore.ps1", name, "limits in force", tuple(map(str, after)), limits_of(sim.state))
+            failures.expect("restore.ps1", name, "shows them at the end", True,
+                            f"Min:[{after[0]}], Max:[{after[1]}], Flags: {after[2]})" in result.stdout)
+
+
+def check_task_definition(arguments, failures):
+    """The definition as schtasks /xml reads it: UTF-16 with its mark, a task of
+    the task scheduler's namespace that runs, as SYSTEM, a script that ships beside it."""
+    path = os.path.join(arguments.source, "admin", "VelmoraStartupTask.xml")
+    data = open(path, "rb").read()
+    failures.expect("VelmoraStartupTask.xml", "starts with UTF-16 LE's byte order mark", b"\xff\xfe", data[:2])
+    try:
+        root = ElementTree.fromstring(data)
+    except ElementTree.ParseError as error:
+        failures.fail("VelmoraStartupTask.xml", f"does not parse: {error}")
+        return
+    ns = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
+    failures.expect("VelmoraStartupTask.xml", "the root", "{" + ns["t"] + "}Task", root.tag)
+    command = root.findtext("t:Actions/t:Exec/t:Command", namespaces=ns) or ""
+    shipped = os.listdir(os.path.join(arguments.source, "admin"))
+    failures.expect("VelmoraStartupTask.xml", f"its command {command} ships beside it", True,
+                    command.startswith("%ProgramFiles%\\Velmora\\") and command.split("\\")[-1] in shipped)
+    principal = root.find("t:Principals/t:Principal", ns)
+    failures.expect("VelmoraStartupTask.xml", "the actions run as the principal it names",
+                    principal.get("id") if principal is not None else None, root.find("t:Actions", ns).get("Context"))
+
+
+# The state of CACHESIM.dll, whether Velmora.exe and the records folder are there;
+# the exit code, and the eventcreate arguments and text the run must give.
+STARTUP_CASES = [
+    ("the limits applied", "", True, True, 0, "/T INFORMATION /ID 1",
+     "Velmora -S 256 2048: exit code 0: Success: SetSystemFileCacheSize(Min:[268435456], Max:[2147483648], Flags: 5)"),
+    ("sizes the system refuses", "largest=16777216\n", True, True, 1, "/T ERROR /ID 2",
+     "Velmora -S 256 2048: exit code 1: main.cpp:"),
+    ("no Velmora.exe beside the script", "", False, True, 9009, "/T ERROR /ID 4",
+     "Velmora -S 256 2048: exit code 9009: "),
+    ("no records folder", "", True, False, 3, "/T ERROR /ID 4",
+     "Velmora -S 256 2048 did not run: no folder "),
+]
+
+
+def check_startup_script(arguments, scratch, failures):
+    for name, state, program, records, code, kind, text in STARTUP_CASES:
+        root = tempfile.mkdtemp(dir=scratch)
+        program_dir = os.path.join(root, "Program Files", "Velmora")
+        data_dir = os.path.join(root, "ProgramData")
+        bin_dir = os.path.join(root, "bin")
+        for folder in (program_dir, bin_dir) + ((os.path.join(data_dir, "Velmora"),) if records else (data_dir,)):
+            os.makedirs(folder)
+        shutil.copy(os.path.join(arguments.source, "admin", "startup.cmd"), program_dir)
+        shutil.copy(os.path.join(arguments.cache_sim, "CACHESIM.dll"), program_dir)
+        if program:
+            shutil.copy(os.path.join(arguments.cache_sim, "Velmora.exe"), program_dir)
+        with open(os.path.join(program_dir, "cachesim.state"), "w") as file:
+            file.write(state)
+        shutil.copy(arguments.eventcreate, os.path.join(bin_dir, "eventcreate.exe"))
+        wrapper = os.path.join(root, "run.cmd")
+        with open(wrapper, "w", newline="\r\n") as file:
+            file.write(f'@set "ProgramData={windows_path(data_dir)}"\n'
+                       f'@set "PATH={windows_path(bin_dir)};%PATH%"\n'
+                       # Not through call: Wine's call gives 1 for any exit code of the
+                       # script it calls; a script run by name hands over its own.
+                       f'@"{windows_path(os.path.join(program_dir, "startup.cmd"))}"\n')
+        result = run([arguments.wine, "cmd", "/c", windows_path(wrapper)])
+        # Wine's exit code reaches Linux as a process status, of which only the
+        # low 8 bits remain: 9009 comes as 49.
+        failures.expect("startup.cmd", name, "exit code (its low 8 bits)", code & 0xFF, result.returncode)
+        log_path = os.path.join(bin_dir, "eventcreate.log")
+        events = open(log_path, encoding="utf-8").read().splitlines() if os.path.exists(log_path) else []
+        failures.expect("startup.cmd", name, "one event", 1, len(events))
+        event = events[0] if events else ""
+        options = re.match(r'\S+ (/L \S+ /SO \S+ /T \S+ /ID \S+) /D "', event)
+        failures.expect("startup.cmd", name, "the event's log, source, type and ID",
+                        f"/L APPLICATION /SO Velmora {kind}", options.group(1) if options else event)
+        description = re.search(r'/D "(.*)"', event)
+        failures.expect("startup.cmd", name, "the event's text starts", text,
+                        description.group(1)[:len(text)] if description else None)
+        if records:
+            log = open(os.path.join(data_dir, "Velmora", "startup.log"), encoding="ascii", errors="replace").read()
+            failures.expect("startup.cmd", name, "startup.log has the exit code", True, f"exit code {code}" in log)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("mode", choices=["sim", "wine"])
+    parser.add_argument("source")
+    parser.add_argument("--velmora")
+    parser.add_argument("--pwsh", default="pwsh")
+    parser.add_argument("--wine")
+    parser.add_argument("--cache-sim")
+    parser.add_argument("--eventcreate")
+    arguments = parser.parse_args()
+    arguments.source = os.path.abspath(arguments.source)
+    failures = Failures()
+    with tempfile.TemporaryDirectory(prefix="velmora-admin-") as scratch:
+        if arguments.mode == "sim":
+            check_record(arguments, scratch, failures)
+            check_restore(arguments, scratch, failures)
+            check_task_definition(arguments, failures)
+        else:
+            check_startup_script(arguments, scratch, failures)
+    return failures.report()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
