@@ -132,15 +132,62 @@ def check_module_record(block, context, failures):
                     os.path.exists(os.path.join(failing.program_data, "Velmora", "before.xml")))
 
 
-def check_module_set(block, context, failures):
-    """The module's quick example: sizes in bytes, as PowerShell writes them."""
+# The quick start's Windows: Install-Module imports the built module, which takes
+# this for an elevated Windows with 8 GB; the task scheduler and the ACL tools are
+# test doubles that log what they are asked, and the task's definition is kept.
+QUICK_START_WINDOWS = """$ErrorActionPreference = 'Stop'
+$PSStyle.OutputRendering = 'PlainText'
+$global:Asked = [System.Collections.Generic.List[string]]::new()
+function Install-Module([string] $Name, [string] $Scope) {
+    $module = Import-Module '{module}' -Global -PassThru
+    & $module {
+        function script:Test-VelmoraWindows { $true }
+        function script:Test-VelmoraElevated { $true }
+        function script:Get-VelmoraPhysicalMemory { [uint64]8GB }
+        function script:Get-VelmoraOutputCodePage { 65001 }
+    }
+}
+# Keeps the definition, and the script its command runs as it was at registration.
+function global:Register-ScheduledTask($TaskName, $Xml, [switch] $Force) {
+    $global:Asked.Add("register $TaskName"); $global:Registered = $true
+    Set-Content -LiteralPath '{task}' -Value $Xml
+    Copy-Item -LiteralPath ([xml]$Xml).Task.Actions.Exec.Command -Destination '{task}.script'
+}
+function global:Get-ScheduledTask($TaskName) {
+    if ($global:Registered) { [pscustomobject]@{ State = 'Ready'; Actions = @([pscustomobject]@{ Execute = 'startup.cmd' }) } }
+}
+function global:Get-ScheduledTaskInfo($TaskName) { [pscustomobject]@{ LastRunTime = $null; LastTaskResult = 267011 } }
+function global:Unregister-ScheduledTask($TaskName, [switch] $Confirm) {
+    $global:Asked.Add("unregister $TaskName"); $global:Registered = $false
+}
+function global:takeown { $global:Asked.Add('takeown'); $global:LASTEXITCODE = 0 }
+function global:icacls { $global:Asked.Add('icacls'); $global:LASTEXITCODE = 0 }
+"""
+
+
+def check_quick_start(block, context, failures):
+    """The README's quick start, whole: installed, made to last, recorded, capped, undone."""
     sim = Sim(context.velmora, context.scratch, PWSH)
-    result = sim.pwsh(block.text, f"Import-Module '{context.module}'\n")
+    os.remove(os.path.join(sim.program, "Velmora.exe"))
+    task = os.path.join(sim.root, "task.xml")
+    sim.set_state("")
+    untouched = tuple(re.search(r"Min:\[(\d+)\], Max:\[(\d+)\], Flags: (\d+)", sim.velmora_g()).groups())
+    prelude = QUICK_START_WINDOWS.replace("{module}", context.module).replace("{task}", task)
+    result = sim.pwsh(block.text + "\n'asked: ' + ($global:Asked -join ', ')\n", prelude)
     failures.expect(block, "exit code", 0, result.returncode)
-    held = state_of(sim.state)
-    failures.expect(block, "256 MB and 2 GB, both hard", ("268435456", "2147483648", "5"),
-                    (held.get("min"), held.get("max"), held.get("flags")))
-    failures.expect(block, "the limits shown afterwards", True, "2048" in result.stdout)
+    failures.expect(block, "no error", "", result.stderr)
+    failures.expect(block, "the task registered, then removed; the records folder locked", True,
+                    "asked: takeown, icacls, icacls, register Velmora file cache limits, "
+                    "unregister Velmora file cache limits" in result.stdout)
+    script = task + ".script"
+    failures.expect(block, "the task runs startup.cmd with -S 256 2048", True,
+                    os.path.exists(script) and 'set "ARGS=-S 256 2048"' in open(script, newline="").read())
+    failures.expect(block, "startup.cmd gone with the task", False, os.path.exists(os.path.join(sim.program, "startup.cmd")))
+    failures.expect(block, "the cap shown: 256 MB and 2048 MB, both hard", True,
+                    re.search(r"MinimumMB\s*: 256\s+MaximumMB\s*: 2048\s+MinimumHard\s*: True\s+MaximumHard\s*: True",
+                              result.stdout) is not None)
+    failures.expect(block, "the record kept", True, os.path.exists(os.path.join(sim.program_data, "Velmora", "before.xml")))
+    failures.expect(block, "the system's own limits back in force", untouched, limits_of(sim.state))
 
 
 def check_winget_path(block, context, failures):
@@ -318,10 +365,10 @@ BLOCKS = [
     ("powershell", "Expand-Archive \\\\server\\share\\Velmora-1.0.0-powershell.zip", None,
      "a file share and Program Files: Windows only; the module's own tests import it; parsed"),
     ("powershell", "$limit = Get-VelmoraFileCacheLimit -ErrorAction Stop", ("sim", check_module_record), None),
-    ("powershell", "Set-VelmoraFileCacheLimit 256MB 2GB -PassThru", ("sim", check_module_set), None),
+    ("powershell", "Install-Module Velmora -Scope AllUsers", ("sim", check_quick_start), None),
     ("powershell", "Get-VelmoraFileCacheUsage", None,
      "Windows' performance counters; the module's tests check the cmdlet with a test double; parsed"),
-    ("powershell", "Register-VelmoraStartupTask 256MB 2GB", None,
+    ("powershell", "Get-VelmoraStartupTask", None,
      "Task Scheduler; the module's tests check the cmdlets with test doubles; parsed"),
     ("powershell", "Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 -RepeatEvery", None,
      "Task Scheduler; the module's tests register it with test doubles and run its startup.ps1; parsed"),
