@@ -160,15 +160,27 @@ TEST_F(SimTest, TheSystemTextIsConvertedToTheReadersCodePage)
     }
 }
 
-// The model refuses every bad state file (sim/model); here, that the simulated
+// The model refuses every bad state file (sim/model), with the simulated
+// system's own keys judged as this system judges them; here, that the simulated
 // system ends the run before Velmora starts, with one line on standard error.
 TEST_F(SimTest, ABrokenStateFileIsTheSimulatorsExitNotTheTools)
 {
-    ToolResult result = Run({"-G"}, "colour=blue\n");
-    EXPECT_EQ(2, result.exitCode);
-    EXPECT_EQ("", result.out);
-    EXPECT_TRUE(Matches("velmora-sim: " + statePath_ + ": line 1: unknown key \"colour\"\n", result.err));
-    EXPECT_EQ(std::vector<std::string>{}, Log()) << "Velmora ran";
+    const struct {
+        std::string state, why;
+    } broken[] = {
+        {"colour=blue\n", "unknown key \"colour\""},
+        {"privilege=maybe\n", "privilege is held or missing, got \"maybe\""},
+        {"console=70000\n", "console needs a code page, or 0, got \"70000\""},
+        {"console=-1\n", "console needs a code page, or 0, got \"-1\""},
+        {"fail.ExitProcess=5\n", "unknown key \"fail.ExitProcess\""},
+    };
+    for (const auto &b : broken) {
+        ToolResult result = Run({"-G"}, b.state);
+        EXPECT_EQ(2, result.exitCode) << b.state;
+        EXPECT_EQ("", result.out) << b.state;
+        EXPECT_EQ("velmora-sim: " + statePath_ + ": line 1: " + b.why + "\n", result.err);
+        EXPECT_EQ(std::vector<std::string>{}, Log()) << b.state << ": Velmora ran";
+    }
 }
 
 TEST_F(SimTest, TheNextRunReadsWhatThisOneApplied)

@@ -90,7 +90,10 @@ Describe 'Every answer of Velmora' {
         $record.CategoryInfo.Category | Should -Be $Category
         $record.Exception | Should -BeOfType [System.ComponentModel.Win32Exception]
         $record.Exception.NativeErrorCode | Should -Be $Code
-        $record.Exception.Message | Should -Match "^[A-Za-z]+\.cpp:\d+: [A-Za-z]+\($Code\): "
+        # Velmora's report line, as the module reads one, with the system's code.
+        $record.Exception.Message -match (& (Get-Module Velmora) { $script:ReportLine }) |
+            Should -BeTrue -Because "the message is a report line: $($record.Exception.Message)"
+        $Matches[1] | Should -Be $Code
         if ($Advice) {
             $record.ErrorDetails.RecommendedAction | Should -BeLike $Advice
         }

@@ -56,11 +56,8 @@ uint64_t TopBytes(SystemKind system)
     return top / CachePageBytes * CachePageBytes;
 }
 
-// The services the simulated system offers that a state file may make fail.
-const char *const FailableServices[] = {
-    "GetSystemFileCacheSize", "SetSystemFileCacheSize", "OpenProcessToken",
-    "LookupPrivilegeValueW",  "AdjustTokenPrivileges",  "FormatMessageW",
-};
+// The services the model serves, which a state file may make fail whatever the stand-in.
+const char *const CacheServices[] = {"GetSystemFileCacheSize", "SetSystemFileCacheSize"};
 
 // A decimal number from 0 to limit, digits only.
 bool ParseNumber(const std::string &text, uint64_t limit, uint64_t *value)
@@ -89,16 +86,20 @@ std::string Describe(const char *format, const std::string &key, const std::stri
     return std::string(text) + ", got \"" + value + "\"";
 }
 
-bool IsFailableService(const std::string &name)
+bool IsFailableService(const std::string &name, const StandInKeys &standIn)
 {
-    for (const char *service : FailableServices)
+    for (const char *service : CacheServices)
+        if (name == service)
+            return true;
+    for (const std::string &service : standIn.failableServices)
         if (name == service)
             return true;
     return false;
 }
 
 // Applies one key other than system; false, with the reason, for a bad one.
-bool ApplyKey(const std::string &key, const std::string &value, SystemState *state, std::string *error)
+bool ApplyKey(const std::string &key, const std::string &value, const StandInKeys &standIn, SystemState *state,
+              std::string *error)
 {
     CacheLimits &cache = state->cache;
     uint64_t top = TopBytes(cache.system);
@@ -124,19 +125,14 @@ bool ApplyKey(const std::string &key, const std::string &value, SystemState *sta
             return false;
         }
         cache.hardLimits = (DWORD)number;
-    } else if (key == "privilege") {
-        if (value != "held" && value != "missing") {
-            *error = Describe("%s is held or missing", key, value);
+    } else if (standIn.keys.count(key) != 0) {
+        std::string wanted = standIn.keys.at(key)(value);
+        if (!wanted.empty()) {
+            *error = key + " " + wanted + ", got \"" + value + "\"";
             return false;
         }
-        state->privilegeHeld = value == "held";
-    } else if (key == "console") {
-        if (!ParseNumber(value, 65535, &number)) {
-            *error = Describe("%s needs a code page, or 0", key, value);
-            return false;
-        }
-        state->consoleCodePage = (UINT)number;
-    } else if (key.compare(0, 5, "fail.") == 0 && IsFailableService(key.substr(5))) {
+        state->keys[key] = value;
+    } else if (key.compare(0, 5, "fail.") == 0 && IsFailableService(key.substr(5), standIn)) {
         if (!ParseNumber(value, UINT32_MAX, &number) || number == 0) {
             *error = Describe("%s needs a nonzero error code", key, value);
             return false;
@@ -271,7 +267,8 @@ DWORD ForcedFailure(const SystemState &state, const char *service)
     return failure == state.failures.end() ? ERROR_SUCCESS : failure->second;
 }
 
-bool ParseSystemState(const std::string &text, int processBits, SystemState *state, std::string *error)
+bool ParseSystemState(const std::string &text, int processBits, const StandInKeys &standIn, SystemState *state,
+                      std::string *error)
 {
     struct Entry {
         int line;
@@ -313,7 +310,7 @@ bool ParseSystemState(const std::string &text, int processBits, SystemState *sta
     SystemState parsed;
     parsed.cache = Untouched(system);
     for (const auto &entry : entries) {
-        if (!ApplyKey(entry.key, entry.value, &parsed, error)) {
+        if (!ApplyKey(entry.key, entry.value, standIn, &parsed, error)) {
             *error = "line " + std::to_string(entry.line) + ": " + *error;
             return false;
         }
@@ -330,15 +327,16 @@ std::string FormatSystemState(const SystemState &state)
                        "\nmax=" + std::to_string(cache.maximumPages * CachePageBytes) +
                        "\nflags=" + std::to_string(cache.hardLimits) +
                        "\nlargest=" + std::to_string(cache.largestPages * CachePageBytes) +
-                       "\navailable=" + std::to_string(cache.availablePages * CachePageBytes) +
-                       "\nprivilege=" + (state.privilegeHeld ? "held" : "missing") +
-                       "\nconsole=" + std::to_string(state.consoleCodePage) + "\n";
+                       "\navailable=" + std::to_string(cache.availablePages * CachePageBytes) + "\n";
+    for (const auto &key : state.keys)
+        text += key.first + "=" + key.second + "\n";
     for (const auto &failure : state.failures)
         text += "fail." + failure.first + "=" + std::to_string(failure.second) + "\n";
     return text;
 }
 
-bool ReadSystemState(FILE *file, int processBits, SystemState *state, std::string *error)
+bool ReadSystemState(FILE *file, int processBits, const StandInKeys &standIn, SystemState *state,
+                     std::string *error)
 {
     std::string text;
     if (file != NULL) {
@@ -347,5 +345,5 @@ bool ReadSystemState(FILE *file, int processBits, SystemState *state, std::strin
         while ((got = fread(buffer, 1, sizeof(buffer), file)) > 0)
             text.append(buffer, got);
     }
-    return ParseSystemState(text, processBits, state, error);
+    return ParseSystemState(text, processBits, standIn, state, error);
 }

@@ -14,6 +14,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 // The kernel keeps the limits in pages of this size.
 const uint64_t CachePageBytes = 4096;
@@ -40,14 +41,23 @@ struct CacheLimits {
     uint64_t availablePages = 0;
 };
 
-// A whole simulated system: the cache limits and what the rest of the system
-// answers (the token's privilege, held unless the state file says missing; the
-// console; calls made to fail).
+// A whole simulated system: the cache limits, the calls the state file makes
+// fail ("fail.NAME=code", honoured by whoever serves NAME: the model the two
+// cache calls, a stand-in the rest), and the stand-in's own keys as the file
+// writes them.
 struct SystemState {
     CacheLimits cache;
-    bool privilegeHeld = true;
-    UINT consoleCodePage = 0;
     std::map<std::string, DWORD> failures;
+    std::map<std::string, std::string> keys;
+};
+
+// What a stand-in serves beyond the two cache calls, for the state file: the
+// services of its own that a "fail." key may name, and its own keys, each with
+// a check that gives "" for a good value, or what a good one is.
+typedef std::string (*KeyCheck)(const std::string &value);
+struct StandInKeys {
+    std::vector<std::string> failableServices;
+    std::map<std::string, KeyCheck> keys;
 };
 
 // SetSystemFileCacheSize: the answer (ERROR_SUCCESS or an error code) for a
@@ -73,12 +83,16 @@ BOOL ServeSetSystemFileCacheSize(SystemState *state, SIZE_T minimum, SIZE_T maxi
 // ERROR_SUCCESS where it does not.
 DWORD ForcedFailure(const SystemState &state, const char *service);
 
-// The state file, one key=value a line (see the README's table). processBits is
-// the width of SIZE_T in the process the system runs (its default system: x86
-// for 32, x64 for 64). On a bad line, error says which and why.
-bool ParseSystemState(const std::string &text, int processBits, SystemState *state, std::string *error);
+// The state file, one key=value a line (see the development guide's table):
+// the cache's keys, "fail." keys for the two cache calls and the stand-in's
+// services, and the stand-in's own keys. processBits is the width of SIZE_T in
+// the process the system runs (its default system: x86 for 32, x64 for 64). On
+// a bad line, error says which and why.
+bool ParseSystemState(const std::string &text, int processBits, const StandInKeys &standIn, SystemState *state,
+                      std::string *error);
 std::string FormatSystemState(const SystemState &state);
 
 // Reads a state file that is open for reading, or an untouched system where
 // file is NULL (no file), and parses it as ParseSystemState does.
-bool ReadSystemState(FILE *file, int processBits, SystemState *state, std::string *error);
+bool ReadSystemState(FILE *file, int processBits, const StandInKeys &standIn, SystemState *state,
+                     std::string *error);

@@ -14,11 +14,18 @@ const uint64_t Page = 4096;
 const DWORD On = FILE_CACHE_MAX_HARD_ENABLE | FILE_CACHE_MIN_HARD_ENABLE;    // 5, as -S passes
 const DWORD Off = FILE_CACHE_MAX_HARD_DISABLE | FILE_CACHE_MIN_HARD_DISABLE; // 10, as -C passes
 
+// A stand-in's part of the state file, for the tests: a service of its own and
+// a key whose good values are 0 and 850.
+const StandInKeys TestStandIn = {
+    {"OpenProcessToken"},
+    {{"console", [](const std::string &value) { return value == "0" || value == "850" ? std::string() : std::string("is 0 or 850"); }}},
+};
+
 CacheLimits Parse(const std::string &text, int bits)
 {
     SystemState state;
     std::string error;
-    EXPECT_TRUE(ParseSystemState(text, bits, &state, &error)) << text << ": " << error;
+    EXPECT_TRUE(ParseSystemState(text, bits, StandInKeys(), &state, &error)) << text << ": " << error;
     return state.cache;
 }
 
@@ -181,14 +188,20 @@ TEST(CacheModel, WhatAnUntouchedSystemHolds)
     }
 }
 
-TEST(CacheModel, TheTokenHoldsThePrivilegeUnlessTheStateSaysMissing)
+// A stand-in's own keys and services are its to name: the model keeps their
+// values as written, and refuses them for a stand-in that has none.
+TEST(CacheModel, AStandInsOwnKeysAreItsToName)
 {
-    for (const auto &c : std::vector<std::pair<std::string, bool>>{{"", true}, {"privilege=held\n", true},
-                                                                   {"privilege=missing\n", false}}) {
-        SystemState state;
-        std::string error;
-        ASSERT_TRUE(ParseSystemState(c.first, ProcessBits, &state, &error)) << error;
-        EXPECT_EQ(c.second, state.privilegeHeld) << c.first;
+    const std::string text = "console=850\nfail.OpenProcessToken=5\n";
+    SystemState state;
+    std::string error;
+    ASSERT_TRUE(ParseSystemState(text, ProcessBits, TestStandIn, &state, &error)) << error;
+    EXPECT_EQ("850", state.keys["console"]);
+    EXPECT_EQ(5u, ForcedFailure(state, "OpenProcessToken"));
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, ForcedFailure(state, "GetSystemFileCacheSize"));
+    for (const char *line : {"console=850\n", "fail.OpenProcessToken=5\n"}) {
+        EXPECT_FALSE(ParseSystemState(line, ProcessBits, StandInKeys(), &state, &error)) << line;
+        EXPECT_NE(std::string::npos, error.find("unknown key")) << line << error;
     }
 }
 
@@ -199,7 +212,7 @@ TEST(CacheModel, TheStandInsServeForcedFailuresFirst)
     SystemState state;
     std::string error;
     ASSERT_TRUE(ParseSystemState("fail.GetSystemFileCacheSize=1314\nfail.SetSystemFileCacheSize=5\n", ProcessBits,
-                                 &state, &error))
+                                 StandInKeys(), &state, &error))
         << error;
     const std::string before = FormatSystemState(state);
     SIZE_T minimum = 7, maximum = 7;
@@ -212,7 +225,7 @@ TEST(CacheModel, TheStandInsServeForcedFailuresFirst)
     EXPECT_EQ(before, FormatSystemState(state));
 
     SystemState untouched;
-    ASSERT_TRUE(ParseSystemState("", ProcessBits, &untouched, &error)) << error;
+    ASSERT_TRUE(ParseSystemState("", ProcessBits, StandInKeys(), &untouched, &error)) << error;
     EXPECT_TRUE(ServeSetSystemFileCacheSize(&untouched, 100 * MiB, 200 * MiB, On, true, &answer));
     EXPECT_EQ((DWORD)ERROR_SUCCESS, answer);
     EXPECT_TRUE(ServeGetSystemFileCacheSize(untouched, &minimum, &maximum, &flags, &answer));
@@ -244,18 +257,17 @@ TEST(CacheModel, AStateFileOutOfRangeIsRefused)
         {"system=arm64\n", 32},
         {"system=x86\nmax=4294967296\n", 32},
         {"min=4294967296\nsystem=x86\n", 32},
-        {"privilege=maybe\n", 64},
-        {"console=70000\n", 64},
-        {"console=x\n", 64},
-        {"console=-1\n", 64},
+        {"console=851\n", 64},
+        {"privilege=held\n", 64},
         {"fail.ExitProcess=5\n", 64},
+        {"fail.FormatMessageW=5\n", 64},
         {"fail.OpenProcessToken=0\n", 64},
-        {"fail.FormatMessageW=4294967296\n", 64},
+        {"fail.GetSystemFileCacheSize=4294967296\n", 64},
     };
     for (const auto &c : refused) {
         SystemState state;
         std::string error;
-        EXPECT_FALSE(ParseSystemState(c.state, c.bits, &state, &error)) << c.state;
+        EXPECT_FALSE(ParseSystemState(c.state, c.bits, TestStandIn, &state, &error)) << c.state;
         EXPECT_NE("", error) << c.state;
     }
 }
@@ -265,15 +277,15 @@ TEST(CacheModel, TheStateFileReadsBackWhatItWrote)
     SystemState state;
     std::string error;
     ASSERT_TRUE(ParseSystemState("min=1236992\nmax=4096\nflags=4\nsystem=x64\nlargest=8192\navailable=0\n"
-                                 "privilege=missing\nconsole=850\nfail.AdjustTokenPrivileges=6\n",
-                                 32, &state, &error))
+                                 "console=850\nfail.OpenProcessToken=6\n",
+                                 32, TestStandIn, &state, &error))
         << error;
     // The system's kind sets the defaults first, wherever its line stands.
-    EXPECT_EQ("system=x64\nmin=1236992\nmax=4096\nflags=4\nlargest=8192\navailable=0\nprivilege=missing\n"
-              "console=850\nfail.AdjustTokenPrivileges=6\n",
+    EXPECT_EQ("system=x64\nmin=1236992\nmax=4096\nflags=4\nlargest=8192\navailable=0\n"
+              "console=850\nfail.OpenProcessToken=6\n",
               FormatSystemState(state));
     SystemState again;
-    ASSERT_TRUE(ParseSystemState(FormatSystemState(state), 32, &again, &error)) << error;
+    ASSERT_TRUE(ParseSystemState(FormatSystemState(state), 32, TestStandIn, &again, &error)) << error;
     EXPECT_EQ(FormatSystemState(state), FormatSystemState(again));
 }
 

@@ -58,6 +58,25 @@ const LUID QuotaPrivilegeLuid = {5, 0};
 HANDLE const CurrentProcess = (HANDLE)(intptr_t)-1;
 HANDLE const TokenHandle = (HANDLE)(intptr_t)4;
 
+// This system's part of the state file: the services of its own that a test
+// may make fail, and its own keys: the token's privilege (held unless the file
+// says missing) and the console's output code page (0: no console).
+std::string CheckPrivilege(const std::string &value)
+{
+    return value == "held" || value == "missing" ? "" : "is held or missing";
+}
+
+std::string CheckConsole(const std::string &value)
+{
+    bool digits = !value.empty() && value.size() <= 5 && value.find_first_not_of("0123456789") == std::string::npos;
+    return digits && strtoul(value.c_str(), NULL, 10) <= 65535 ? "" : "needs a code page, or 0";
+}
+
+const StandInKeys SystemKeys = {
+    {"OpenProcessToken", "LookupPrivilegeValueW", "AdjustTokenPrivileges", "FormatMessageW"},
+    {{"privilege", CheckPrivilege}, {"console", CheckConsole}},
+};
+
 std::string statePath;
 std::string logPath;
 SystemState state;
@@ -99,7 +118,7 @@ void LoadState()
     if (file == NULL && errno != ENOENT)
         Refuse(std::string("cannot read: ") + strerror(errno));
     std::string error;
-    bool parsed = ReadSystemState(file, ProcessBits, &state, &error);
+    bool parsed = ReadSystemState(file, ProcessBits, SystemKeys, &state, &error);
     if (file != NULL)
         fclose(file);
     if (!parsed)
@@ -115,6 +134,18 @@ void SaveState()
         fprintf(stderr, "velmora-sim: cannot write %s: %s\n", statePath.c_str(), strerror(errno));
         _exit(StateRefusedExitCode);
     }
+}
+
+bool PrivilegeHeld()
+{
+    auto privilege = state.keys.find("privilege");
+    return privilege == state.keys.end() || privilege->second == "held";
+}
+
+UINT ConsoleCodePage()
+{
+    auto console = state.keys.find("console");
+    return console == state.keys.end() ? 0 : (UINT)strtoul(console->second.c_str(), NULL, 10);
 }
 
 // Makes the call fail when the state file asks for it.
@@ -237,7 +268,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE hToken, BOOL DisableAllPrivileges, PTOK
         entry.Luid.LowPart == QuotaPrivilegeLuid.LowPart && entry.Luid.HighPart == QuotaPrivilegeLuid.HighPart;
     // AdjustTokenPrivileges succeeds for a privilege the token does not hold,
     // and says so in the last error alone.
-    if (!isQuota || !state.privilegeHeld) {
+    if (!isQuota || !PrivilegeHeld()) {
         lastError = ERROR_NOT_ALL_ASSIGNED;
         return TRUE;
     }
@@ -316,9 +347,10 @@ void WINAPI ExitProcess(UINT uExitCode)
 UINT WINAPI GetConsoleOutputCP(void)
 {
     Log("GetConsoleOutputCP");
-    if (state.consoleCodePage == 0)
+    UINT codePage = ConsoleCodePage();
+    if (codePage == 0)
         lastError = ERROR_INVALID_HANDLE;
-    return state.consoleCodePage;
+    return codePage;
 }
 
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,

@@ -6,9 +6,9 @@
 //
 // The system lives in cachesim.state beside the DLL, in the simulated system's
 // format (a missing file is an untouched system: x86 for the 32-bit DLL, x64 for
-// the 64-bit one). Of its keys, the cache's own and fail.GetSystemFileCacheSize
-// and fail.SetSystemFileCacheSize count here; the token and the console are
-// Wine's. A state file that does not parse ends the process with exit code 2
+// the 64-bit one), with the cache's keys and fail.GetSystemFileCacheSize and
+// fail.SetSystemFileCacheSize alone: the token and the console are Wine's, and
+// their keys are refused. A state file that does not parse ends the process with exit code 2
 // and one line on standard error, at the first cache call.
 //
 // When cachesim.log exists beside the DLL, every call is appended to it with what
@@ -60,7 +60,8 @@ SystemState LoadState()
     FILE *file = OpenBeside(L"cachesim.state", L"rb");
     SystemState state;
     std::string error;
-    bool parsed = ReadSystemState(file, ProcessBits, &state, &error);
+    // The token and the console are Wine's: no keys, and no services, of its own.
+    bool parsed = ReadSystemState(file, ProcessBits, StandInKeys(), &state, &error);
     if (file != NULL)
         fclose(file);
     if (!parsed) {
