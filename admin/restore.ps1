@@ -6,10 +6,13 @@
 # minimum is below the maximum and the flags are 0 or 5: -S with the sizes in
 # megabytes, then -C where the flags were 0. Anything else, a missing record or
 # a failed step stops the script with an error (exit code 1); at the end it
-# shows what is in force.
+# shows what is in force. -Record and -Velmora name another record and another
+# program.
+param(
+    [string] $Record = (Join-Path $env:ProgramData 'Velmora\before.txt'),
+    [string] $Velmora = (Join-Path $PSScriptRoot 'Velmora.exe')
+)
 $ErrorActionPreference = 'Stop'
-$Velmora = Join-Path $PSScriptRoot 'Velmora.exe'
-$Record = Join-Path $env:ProgramData 'Velmora\before.txt'
 $line = Get-Content -LiteralPath $Record -TotalCount 1
 if ($line -notmatch '^Success: GetSystemFileCacheSize\(Min:\[(\d{1,20})\], Max:\[(\d{1,20})\], Flags: (\d)\)$') {
     throw "$Record holds no line of Velmora -G: $line"

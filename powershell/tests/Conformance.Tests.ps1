@@ -58,22 +58,24 @@ BeforeAll {
         Get-Content -Raw -LiteralPath $env:VELMORA_SIM_STATE
     }
 
-    $script:Recorded = Get-Limits
     if ($script:Live) {
-        if (-not $script:Recorded) { throw "$Velmora -G failed: the live system's limits cannot be recorded" }
-        Write-Host "Live system: $([Environment]::OSVersion.VersionString); limits before: $($script:Recorded -join ' ')"
+        $script:RecordedLine = & $Velmora -G
+        if ($LASTEXITCODE -ne 0) { throw "$Velmora -G failed: the live system's limits cannot be recorded: $script:RecordedLine" }
+        Write-Host "Live system: $([Environment]::OSVersion.VersionString); limits before: $script:RecordedLine"
     }
 }
 
 AfterAll {
     if ($script:Live) {
-        $min, $max, $flags = [decimal[]]$script:Recorded
-        if ($min % 1MB -or $max % 1MB -or $min -ge $max -or ($flags -ne 0 -and $flags -ne 5)) {
-            Write-Warning "The limits before ($($script:Recorded -join ' ')) cannot be put back: only a restart restores them"
-        } else {
-            & $Velmora -S ($min / 1MB) ($max / 1MB) | Out-Null
-            if ($LASTEXITCODE -eq 0 -and $flags -eq 0) { & $Velmora -C | Out-Null }
-            if ($LASTEXITCODE -ne 0) { Write-Warning "Putting back the limits before failed: restart to restore them" }
+        # The limits before go back as admin/restore.ps1 puts back a record, or it says why only a restart can.
+        $record = Join-Path ([IO.Path]::GetTempPath()) ("velmora-conformance-" + [guid]::NewGuid())
+        Set-Content -LiteralPath $record -Value $script:RecordedLine -Encoding Ascii
+        try {
+            & (Join-Path $PSScriptRoot '../../admin/restore.ps1') -Record $record -Velmora $Velmora | Out-Null
+        } catch {
+            Write-Warning "The limits before ($script:RecordedLine) are not back: $_"
+        } finally {
+            Remove-Item -LiteralPath $record
         }
     } else {
         Remove-Item -Recurse -Force $script:Scratch -ErrorAction SilentlyContinue
