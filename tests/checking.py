@@ -5,6 +5,7 @@ Windows in a scratch folder, for scripts run with the simulated system's Velmora
 A checker puts its own folder's path to this one first on sys.path and imports it.
 """
 
+import argparse
 import os
 import subprocess
 import tempfile
@@ -33,6 +34,18 @@ class Failures:
             print(message)
         print(f"{self.checks - len(self.messages)} passed, {len(self.messages)} failed")
         return 1 if self.messages else 0
+
+
+def mode_parser(doc):
+    """The command line of a checker with a sim and a wine mode: the mode, the
+    source folder, and the programs each mode runs; the checker adds its own."""
+    parser = argparse.ArgumentParser(description=doc.split("\n")[0])
+    parser.add_argument("mode", choices=["sim", "wine"])
+    parser.add_argument("source")
+    parser.add_argument("--velmora", help="sim: the simulated system's Velmora")
+    parser.add_argument("--pwsh", default="pwsh", help="sim: PowerShell 7")
+    parser.add_argument("--wine", help="wine: scripts/wine.sh")
+    return parser
 
 
 def run(command, **options):

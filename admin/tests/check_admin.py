@@ -11,7 +11,6 @@
         beside it and a stand-in for eventcreate that logs what it is asked
 """
 
-import argparse
 import os
 import re
 import shutil
@@ -20,7 +19,7 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
-from checking import Failures, Sim, limits_of, run, state_of, windows_path  # noqa: E402
+from checking import Failures, Sim, limits_of, mode_parser, run, state_of, windows_path  # noqa: E402
 
 MiB = 1048576
 UNTOUCHED_GET = "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)\n"
@@ -172,12 +171,7 @@ def check_startup_script(arguments, scratch, failures):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("mode", choices=["sim", "wine"])
-    parser.add_argument("source")
-    parser.add_argument("--velmora")
-    parser.add_argument("--pwsh", default="pwsh")
-    parser.add_argument("--wine")
+    parser = mode_parser(__doc__)
     parser.add_argument("--cache-sim")
     parser.add_argument("--eventcreate")
     arguments = parser.parse_args()

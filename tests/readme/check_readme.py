@@ -16,7 +16,6 @@ YAML parser, XML saved in UTF-16 by an XML parser, sh by `sh -n`.
 A failure names the block by its document and the line of its fence.
 """
 
-import argparse
 import json
 import os
 import re
@@ -28,7 +27,7 @@ import xml.etree.ElementTree as ElementTree
 import yaml
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from checking import Failures, Sim, limits_of, run, state_of  # noqa: E402
+from checking import Failures, Sim, limits_of, mode_parser, run, state_of  # noqa: E402
 
 LANGUAGES = {"powershell", "bat", "yaml", "xml", "sh", "text"}
 DOCUMENTS = ["README.md", "docs/operations.md", "docs/development.md"]
@@ -484,13 +483,8 @@ class Context:
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("mode", choices=["sim", "wine"])
-    parser.add_argument("source")
-    parser.add_argument("--velmora")
-    parser.add_argument("--pwsh", default="pwsh")
+    parser = mode_parser(__doc__)
     parser.add_argument("--module", help="the built PowerShell module's manifest")
-    parser.add_argument("--wine")
     parser.add_argument("--msi", help="the build's MSI, for the deployment guide's msiexec lines")
     arguments = parser.parse_args()
     global PWSH
