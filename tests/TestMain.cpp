@@ -8,6 +8,9 @@
 
 #include "ToolRun.h"
 
+// Registers, in WineTests.cpp, the facts of the build's width as tests of their own.
+void RegisterWidthFacts();
+
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
@@ -34,5 +37,6 @@ int main(int argc, char **argv)
                 argv[0]);
         return 2;
     }
+    RegisterWidthFacts();
     return RUN_ALL_TESTS();
 }

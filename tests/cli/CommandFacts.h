@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ctype.h>
+
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -82,51 +84,72 @@ inline std::vector<std::string> LimitsOf(const std::string &getOutput)
     return {match[2].str(), match[3].str(), match[4].str()};
 }
 
-// Checks every fact for the build under test whose width matches (all of them
-// when onlyWidthBound is false; only those with a width of their own when it is
-// true) on a system: system.Write(state) sets its state, system.RunAgain(args)
-// runs a command line on it as it is, and system.State() reads the state back.
-template <typename System> void ExpectCommandFacts(System &system, bool onlyWidthBound = false)
+// Checks one fact on a system: system.Write(state) sets its state,
+// system.RunAgain(args) runs a command line on it as it is, and system.State()
+// reads the state back.
+template <typename System> void ExpectCommandFact(System &system, const CommandFact &fact)
+{
+    SCOPED_TRACE(fact.rule + ": " + Describe(fact.args) + " on " + Visible(fact.state));
+    system.Write(fact.state);
+    const std::string stateBefore = system.State();
+    // The limits before it, where the answer or the limits after it name them.
+    std::vector<std::string> before;
+    if (fact.exitCode == 0 && (fact.answer.find('{') != std::string::npos || fact.after[0] == "=" ||
+                               fact.after[1] == "=" || fact.after[2] == "=")) {
+        before = LimitsOf(system.RunAgain({"-G"}).out);
+        ASSERT_EQ(3u, before.size()) << "-G before it failed";
+    }
+    ToolResult result = system.RunAgain(fact.args);
+    EXPECT_EQ(fact.exitCode, result.exitCode);
+    if (fact.exitCode == 0) {
+        std::string line = std::regex_replace(fact.answer, std::regex("\\{min\\}"), before.empty() ? "" : before[0]);
+        line = std::regex_replace(line, std::regex("\\{max\\}"), before.empty() ? "" : before[1]);
+        EXPECT_TRUE(Matches(AsWritten(line + "\n"), result.out));
+        std::vector<std::string> expected = fact.after;
+        for (size_t i = 0; i < 3; i++)
+            if (expected[i] == "=")
+                expected[i] = before[i];
+        EXPECT_EQ(expected, LimitsOf(system.RunAgain({"-G"}).out)) << "min, max and flags that -G reads after it";
+    } else {
+        std::smatch call;
+        if (fact.exitCode == 1 && std::regex_match(fact.answer, call, std::regex("([A-Za-z]+)\\(([0-9]+)\\)"))) {
+            // The system's text ends in its own CR LF, and the line in one more.
+            EXPECT_TRUE(Matches(
+                AsWritten(Report("main.cpp", call[1].str(), std::stoi(call[2].str()), AnyText + "\r\n")), result.out));
+        } else {
+            EXPECT_EQ(255, fact.exitCode) << "an answer that is not a call and code: " << fact.answer;
+            EXPECT_EQ(AsWritten(fact.answer + "\n" + Usage), result.out);
+        }
+        EXPECT_EQ(stateBefore, system.State()) << "a refused command line changed the system";
+    }
+}
+
+// Checks the facts for the build under test on a system (as ExpectCommandFact):
+// every fact of its width, or with widthBound false only those of any width.
+template <typename System> void ExpectCommandFacts(System &system, bool widthBound = true)
 {
     int checked = 0;
     for (const CommandFact &fact : CommandFacts()) {
-        if ((fact.bits != 0 && fact.bits != g_tool.sizeBits) || (onlyWidthBound && fact.bits == 0))
+        if ((fact.bits != 0 && (!widthBound || fact.bits != g_tool.sizeBits)))
             continue;
         checked++;
-        SCOPED_TRACE(fact.rule + ": " + Describe(fact.args) + " on " + Visible(fact.state));
-        system.Write(fact.state);
-        const std::string stateBefore = system.State();
-        // The limits before it, where the answer or the limits after it name them.
-        std::vector<std::string> before;
-        if (fact.exitCode == 0 && (fact.answer.find('{') != std::string::npos || fact.after[0] == "=" ||
-                                   fact.after[1] == "=" || fact.after[2] == "=")) {
-            before = LimitsOf(system.RunAgain({"-G"}).out);
-            ASSERT_EQ(3u, before.size()) << "-G before it failed";
-        }
-        ToolResult result = system.RunAgain(fact.args);
-        EXPECT_EQ(fact.exitCode, result.exitCode);
-        if (fact.exitCode == 0) {
-            std::string line = std::regex_replace(fact.answer, std::regex("\\{min\\}"), before.empty() ? "" : before[0]);
-            line = std::regex_replace(line, std::regex("\\{max\\}"), before.empty() ? "" : before[1]);
-            EXPECT_TRUE(Matches(AsWritten(line + "\n"), result.out));
-            std::vector<std::string> expected = fact.after;
-            for (size_t i = 0; i < 3; i++)
-                if (expected[i] == "=")
-                    expected[i] = before[i];
-            EXPECT_EQ(expected, LimitsOf(system.RunAgain({"-G"}).out)) << "min, max and flags that -G reads after it";
-        } else {
-            std::smatch call;
-            if (fact.exitCode == 1 && std::regex_match(fact.answer, call, std::regex("([A-Za-z]+)\\(([0-9]+)\\)"))) {
-                // The system's text ends in its own CR LF, and the line in one more.
-                EXPECT_TRUE(Matches(AsWritten(Report("main.cpp", call[1].str(), std::stoi(call[2].str()),
-                                                     AnyText + "\r\n")),
-                                    result.out));
-            } else {
-                EXPECT_EQ(255, fact.exitCode) << "an answer that is not a call and code: " << fact.answer;
-                EXPECT_EQ(AsWritten(fact.answer + "\n" + Usage), result.out);
-            }
-            EXPECT_EQ(stateBefore, system.State()) << "a refused command line changed the system";
-        }
+        ExpectCommandFact(system, fact);
     }
     EXPECT_NE(0, checked) << "no fact for a " << g_tool.sizeBits << "-bit program";
+}
+
+// A fact's rule as a test name: "the 32-bit program on ..." is The32BitProgramOn...
+inline std::string TestName(const std::string &rule)
+{
+    std::string name;
+    bool upper = true;
+    for (char c : rule) {
+        if (isalnum((unsigned char)c)) {
+            name += upper ? (char)toupper((unsigned char)c) : c;
+            upper = false;
+        } else {
+            upper = true;
+        }
+    }
+    return name;
 }
