@@ -6,5 +6,6 @@
 # for five minutes at the most; it is in UTF-16, as schtasks /xml reads it, and
 # holds the task alone.
 set(VELMORA_STARTUP_FILES "${CMAKE_CURRENT_LIST_DIR}/startup.cmd" "${CMAKE_CURRENT_LIST_DIR}/VelmoraStartupTask.xml")
-set(VELMORA_ADMIN_FILES ${VELMORA_STARTUP_FILES}
-    "${CMAKE_CURRENT_LIST_DIR}/record.ps1" "${CMAKE_CURRENT_LIST_DIR}/restore.ps1")
+# The scripts among them that a signed release signs, as PowerShell checks them.
+set(VELMORA_ADMIN_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/record.ps1" "${CMAKE_CURRENT_LIST_DIR}/restore.ps1")
+set(VELMORA_ADMIN_FILES ${VELMORA_STARTUP_FILES} ${VELMORA_ADMIN_SCRIPTS})

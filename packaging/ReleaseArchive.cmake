@@ -6,8 +6,16 @@
 # checked out), so that the same commit packs to the same bytes.
 
 install(TARGETS Velmora RUNTIME DESTINATION .)
+# The administrator's files are packed from a copy in BUILD_DIR/admin, where a
+# signed release signs the scripts among them before it packs.
 include("${PROJECT_SOURCE_DIR}/admin/AdminFiles.cmake")
-install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" ${VELMORA_ADMIN_FILES} DESTINATION .)
+set(admin_files "")
+foreach(file IN LISTS VELMORA_ADMIN_FILES)
+    get_filename_component(name "${file}" NAME)
+    configure_file("${file}" "${CMAKE_BINARY_DIR}/admin/${name}" COPYONLY)
+    list(APPEND admin_files "${CMAKE_BINARY_DIR}/admin/${name}")
+endforeach()
+install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" ${admin_files} DESTINATION .)
 if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
     include("${PROJECT_SOURCE_DIR}/dsc/DscFiles.cmake")
     install(FILES "${VELMORA_DSC_MANIFEST}" ${VELMORA_DSC_SOURCES} DESTINATION .)

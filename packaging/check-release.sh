@@ -2,8 +2,9 @@
 # Checks a published Velmora archive against the checked-out commit: builds and
 # packs that commit afresh and compares the two archives byte for byte. A signed
 # Velmora.exe (a signature is the one thing the build cannot make) must be this
-# build once its signature is taken off; the archive is then packed again with
-# the signed program in it, and compared whole.
+# build once its signature is taken off, and so must the signed record.ps1 and
+# restore.ps1; the archive is then packed again with the signed files in it, and
+# compared whole.
 #
 # Usage: sh packaging/check-release.sh Velmora-VERSION-ARCH.zip | URL
 # Exit code: 0 the archive holds this commit's build, 1 it does not, 2 usage.
@@ -56,6 +57,22 @@ elif ! grep -q "No signature found" "$scratch/signature.log"; then
     exit 1
 fi
 
+# The administrator's scripts: a signed one must be this commit's once its
+# signature is taken off, and is packed as published.
+for script in record.ps1 restore.ps1; do
+    unzip -p "$archive" "$script" >"$scratch/$script" || {
+        echo "DIFFERENT: $name holds no $script"
+        exit 1
+    }
+    if osslsigncode remove-signature -in "$scratch/$script" -out "$scratch/unsigned-$script" \
+        >"$scratch/signature.log" 2>&1; then
+        if ! cmp -s "$scratch/unsigned-$script" "$build/admin/$script"; then
+            echo "DIFFERENT: $name holds another $script than this commit's"
+            exit 1
+        fi
+        cp "$scratch/$script" "$build/admin/$script"
+    fi
+done
 (cd "$build" && cpack) >>"$build.log" 2>&1 || {
     cat "$build.log" >&2
     exit 1

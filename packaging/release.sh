@@ -26,8 +26,9 @@
 #                               HOMEPAGE/releases/download/vVERSION)
 #   VELMORA_HOMEPAGE_URL        the project's home page (default: the project's
 #                               HOMEPAGE_URL in CMakeLists.txt)
-#   VELMORA_SIGN_PKCS12         a PKCS#12 file: each Velmora.exe, the module's
-#                               .psm1, .psd1 and .ps1xml, and the MSI are
+#   VELMORA_SIGN_PKCS12         a PKCS#12 file: each Velmora.exe with the
+#                               record.ps1 and restore.ps1 beside it, the
+#                               module's .psm1, .psd1 and .ps1xml, and the MSI are
 #                               Authenticode-signed (SHA-256) with it before they
 #                               are packed
 #   VELMORA_SIGN_PASSWORD       that file's password
@@ -129,7 +130,12 @@ made=$(mktemp -d "$(dirname "$out")/.velmora-release-XXXXXX")
 trap 'rm -rf "$scratch" "$made"' EXIT
 for arch in win32 win64; do
     build="$scratch/$arch"
-    [ -z "$pkcs12" ] || sign "$build/Velmora.exe"
+    if [ -n "$pkcs12" ]; then
+        # The program, and the administrator's scripts beside it (see ReleaseArchive.cmake).
+        for file in Velmora.exe admin/record.ps1 admin/restore.ps1; do
+            sign "$build/$file"
+        done
+    fi
     (cd "$build" && cpack) >>"$build.log" 2>&1 || {
         cat "$build.log" >&2
         exit 1

@@ -180,6 +180,18 @@ script)
         grep -q '^The published Velmora.exe is signed' "$scratch/check.log" ||
             { cat "$scratch/check.log"; fail "check-release.sh did not say it took the signature off"; }
         rm -f "$scratch/stripped.exe"
+        # The administrator's scripts, signed as the module's are.
+        for file in record.ps1 restore.ps1; do
+            unzip -p "$zip" "$file" >"$scratch/$file"
+            osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" \
+                -in "$scratch/$file" >"$scratch/verify.log" 2>&1 ||
+                { cat "$scratch/verify.log"; fail "the signature of $arch's $file does not verify"; }
+            unzip -p "$scratch/first/Velmora-$version-$arch.zip" "$file" >"$scratch/unsigned-$file"
+            osslsigncode remove-signature -in "$scratch/$file" -out "$scratch/stripped-$file" >/dev/null &&
+                cmp -s "$scratch/stripped-$file" "$scratch/unsigned-$file" ||
+                fail "$arch: the signed $file less its signature is not the unsigned one"
+            rm -f "$scratch/stripped-$file"
+        done
     done
     # The MSI, signed as the programs are; the Chocolatey package carries it so.
     msi="$scratch/signed/Velmora-$version-x64.msi"
