@@ -531,6 +531,7 @@ Describe 'The startup task' {
         # Register-ScheduledTask keeps the definition it is handed, for the tests to read.
         function global:Register-ScheduledTask {
             param($TaskName, $Xml, [switch] $Force)
+            if ($global:VelmoraRegisterFails) { throw 'Access is denied.' }
             $global:VelmoraAsked.Add("register $TaskName Force=$Force")
             $global:VelmoraTaskXml = $Xml
         }
@@ -562,7 +563,7 @@ Describe 'The startup task' {
     }
     AfterAll {
         foreach ($command in $script:Commands) { Remove-Item "Function:\$command" -ErrorAction SilentlyContinue }
-        Remove-Variable -Scope Global VelmoraAsked, VelmoraToolExit, VelmoraTaskXml -ErrorAction SilentlyContinue
+        Remove-Variable -Scope Global VelmoraAsked, VelmoraToolExit, VelmoraTaskXml, VelmoraRegisterFails -ErrorAction SilentlyContinue
     }
     BeforeEach {
         $global:VelmoraAsked.Clear()
@@ -620,16 +621,29 @@ Describe 'The startup task' {
         $global:VelmoraAsked | Should -BeNullOrEmpty
     }
 
-    It '<Tool> ending with exit code <Exit>: stops at the step <Step>, and registers nothing' -ForEach @(
-        @{ Tool = 'takeown'; Exit = 1; Step = 'owner' }
-        @{ Tool = 'icacls'; Exit = 5; Step = 'permissions' }
+    It '<Tool> ending with exit code <Exit>: stops at the step <Step>, says what was done, and registers nothing' -ForEach @(
+        @{ Tool = 'takeown'; Exit = 1; Step = 'owner'; Done = 'folder' }
+        @{ Tool = 'icacls'; Exit = 5; Step = 'permissions'; Done = 'folder, owner' }
     ) {
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
         $global:VelmoraToolExit[$Tool] = $Exit
         $thrown = { Register-VelmoraStartupTask 256MB 2GB } | Should -Throw -ErrorId 'Velmora.StartupTaskStepFailed,Register-VelmoraStartupTask' -PassThru
         $thrown.Exception.Message | Should -BeLike "*'$Step'*exit code $Exit*"
+        $thrown.Exception.Message | Should -BeLike "*steps done before it: $Done.*"
         $global:VelmoraAsked | Where-Object { $_ -like 'register*' } | Should -BeNullOrEmpty
         Test-Path -LiteralPath (Join-Path $program 'Velmora.exe') | Should -BeFalse
+    }
+
+    It 'the task scheduler refusing the task: every step before it is named as done' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        $global:VelmoraRegisterFails = $true
+        try {
+            $thrown = { Register-VelmoraStartupTask 256MB 2GB } | Should -Throw -ErrorId 'Velmora.StartupTaskStepFailed,Register-VelmoraStartupTask' -PassThru
+        } finally {
+            $global:VelmoraRegisterFails = $false
+        }
+        $thrown.Exception.Message | Should -BeLike "*'task'*Access is denied*steps done before it: folder, owner, permissions, program, script.*"
+        Test-Path -LiteralPath (Join-Path $program 'startup.cmd') | Should -BeTrue -Because 'the script step was done, as the message says'
     }
 
     It '-WhatIf previews every step without elevation, and changes nothing' {

@@ -16,7 +16,8 @@ function Register-VelmoraStartupTask {
     task: registers the task 'Velmora file cache limits' from VelmoraStartupTask.xml, the definition that ships
     with Velmora.exe (as SYSTEM at start-up, on battery too, for 5 minutes at the most), with the script as its
     command, replacing an older one.
-    It stops at the first step that fails, with Velmora.StartupTaskStepFailed naming the step. Each run of the
+    It stops at the first step that fails, with Velmora.StartupTaskStepFailed naming the step and the steps
+    done before it. Each run of the
     task writes one event to the Application log (source Velmora). Needs an elevated PowerShell on Windows;
     -WhatIf previews every step without elevation.
     .PARAMETER MinimumBytes
@@ -160,6 +161,7 @@ function Register-VelmoraStartupTask {
                    Out-Null
            } }
     )
+    $done = @()
     foreach ($step in $steps) {
         if (-not $PSCmdlet.ShouldProcess($step.Target, $step.Action)) {
             # -WhatIf goes on to show every step; a step declined at -Confirm ends the run.
@@ -172,11 +174,16 @@ function Register-VelmoraStartupTask {
         try {
             & $step.Do
         } catch {
+            $before = 'no step was done before it'
+            if ($done) {
+                $before = "steps done before it: $($done -join ', ')"
+            }
             $exception = New-Object System.InvalidOperationException(
-                "The startup task was not registered: the step '$($step.Name)' ($($step.Action): $($step.Target)) failed: $($_.Exception.Message)",
+                "The startup task was not registered: the step '$($step.Name)' ($($step.Action): $($step.Target)) failed: $($_.Exception.Message); $before.",
                 $_.Exception)
             $PSCmdlet.ThrowTerminatingError((New-VelmoraError $exception 'Velmora.StartupTaskStepFailed' WriteError $step.Name))
         }
+        $done += $step.Name
     }
     if (-not $WhatIfPreference) {
         Get-VelmoraStartupTask
