@@ -5,6 +5,8 @@
 $script:SuccessLine = '^Success: (Get|Set)SystemFileCacheSize\(Min:\[(\d+)\], Max:\[(\d+)\], Flags: (-?\d+)\)$'
 $script:ReportLine = '^[A-Za-z]+\.cpp:\d+: [A-Za-z]+\((-?\d+)\): .*$'
 $script:UsageLines = @('Usage: Velmora [-G|-C|-S minMB maxMB ]', 'Call [GS]etVelmora()', '-G: Get, -C: Clear, -S: Set')
+# The line above the usage lines for a size out of range: the largest size in MB.
+$script:InvalidSizeLine = '^Invalid size: \[.*\] \(0 to (\d+) MB\)$'
 
 # The cache's flag bits, as GetSystemFileCacheSize gives them.
 $script:MaximumHardFlag = 1
@@ -102,11 +104,13 @@ function New-VelmoraFileCacheLimit {
     }
 }
 
-# Reads the limits in force: the record, or $null after writing nothing.
-function Get-VelmoraLimitsInForce {
+# Reads the limits in force with Velmora -G: Limit, a Velmora.FileCacheLimit,
+# or Error, the error record of the read.
+function Read-VelmoraLimits {
     $read = Invoke-Velmora -Arguments '-G' -Call Get
+    $limit = $null
     if ($read.Limits) {
-        return New-VelmoraFileCacheLimit $read.Limits
+        $limit = New-VelmoraFileCacheLimit $read.Limits
     }
-    return $null
+    return [pscustomobject]@{ Limit = $limit; Error = $read.Error }
 }

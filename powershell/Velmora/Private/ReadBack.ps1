@@ -2,9 +2,9 @@
 # read fails, Velmora.ReadBackFailed, which says that the change stands.
 function Write-VelmoraReadBack {
     param([System.Management.Automation.PSCmdlet] $Cmdlet, [string] $Done)
-    $read = Invoke-Velmora -Arguments '-G' -Call Get
-    if ($read.Limits) {
-        $Cmdlet.WriteObject((New-VelmoraFileCacheLimit $read.Limits))
+    $read = Read-VelmoraLimits
+    if ($read.Limit) {
+        $Cmdlet.WriteObject($read.Limit)
         return
     }
     $exception = New-Object System.InvalidOperationException(

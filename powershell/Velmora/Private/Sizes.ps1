@@ -99,7 +99,8 @@ function Get-VelmoraSizeRange {
     if ($answer.Error) {
         return [pscustomobject]@{ Largest = $null; Error = $answer.Error }
     }
-    if ($answer.ExitCode -eq 255 -and $answer.Output -match '\(0 to (\d+) MB\)') {
+    $first = ($answer.Output -split "`r`n|`r|`n")[0]
+    if ($answer.ExitCode -eq 255 -and $first -cmatch $script:InvalidSizeLine) {
         return [pscustomobject]@{ Largest = [uint64]$Matches[1]; Error = $null }
     }
     $exception = New-Object System.InvalidOperationException("Velmora did not say which sizes it takes: $($answer.Output.Trim())")

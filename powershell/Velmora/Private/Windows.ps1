@@ -3,6 +3,12 @@
 
 $script:TaskName = 'Velmora file cache limits'
 
+# The line of each startup script that holds its sizes, which
+# Register-VelmoraStartupTask writes and Get-VelmoraStartupTask reads:
+# startup.cmd's ARGS (minimum, maximum in MB), startup.ps1's $Wanted (a hashtable).
+$script:StartupArgsLine = '(?m)^set "ARGS=-S (\d+) (\d+)"'
+$script:StartupWantedLine = '(?m)^\$Wanted = (.*)$'
+
 function Get-VelmoraComputerName {
     return [Environment]::MachineName
 }

@@ -27,10 +27,10 @@ function Get-VelmoraFileCacheLimit {
     [CmdletBinding()]
     [OutputType('Velmora.FileCacheLimit')]
     param()
-    $read = Invoke-Velmora -Arguments '-G' -Call Get
+    $read = Read-VelmoraLimits
     if ($read.Error) {
         $PSCmdlet.WriteError($read.Error)
         return
     }
-    New-VelmoraFileCacheLimit $read.Limits
+    $read.Limit
 }

@@ -30,14 +30,14 @@ function Get-VelmoraStartupTask {
     $sizes = @{ MinimumMB = $null; MaximumMB = $null; MinimumPercent = $null; MaximumPercent = $null }
     $folder = Get-VelmoraFolder
     if (Test-Path -LiteralPath $folder.StartupScript) {
-        $line = Select-String -LiteralPath $folder.StartupScript -Pattern '^\$Wanted = (.*)$' | Select-Object -First 1
+        $line = Select-String -LiteralPath $folder.StartupScript -Pattern $script:StartupWantedLine | Select-Object -First 1
         if ($line) {
             foreach ($found in [regex]::Matches($line.Matches[0].Groups[1].Value, '(\w+) = (\d+)')) {
                 $sizes[$found.Groups[1].Value] = [uint64]$found.Groups[2].Value
             }
         }
     } elseif (Test-Path -LiteralPath $folder.Startup) {
-        $line = Select-String -LiteralPath $folder.Startup -Pattern '^set "ARGS=-S (\d+) (\d+)"' | Select-Object -First 1
+        $line = Select-String -LiteralPath $folder.Startup -Pattern $script:StartupArgsLine | Select-Object -First 1
         if ($line) {
             $sizes.MinimumMB = [uint64]$line.Matches[0].Groups[1].Value
             $sizes.MaximumMB = [uint64]$line.Matches[0].Groups[2].Value

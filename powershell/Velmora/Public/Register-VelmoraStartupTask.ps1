@@ -117,10 +117,10 @@ function Register-VelmoraStartupTask {
            Do = {
                if ($powershell) {
                    $text = [System.IO.File]::ReadAllText((Join-Path $PSScriptRoot 'startup.ps1'))
-                   $text = $text -replace '(?m)^\$Wanted = .*$', "`$Wanted = $wanted"
+                   $text = $text -replace $script:StartupWantedLine, "`$Wanted = $wanted"
                } else {
                    $text = [System.IO.File]::ReadAllText((Join-Path $PSScriptRoot 'startup.cmd'))
-                   $text = $text -replace '(?m)^set "ARGS=-S \d+ \d+"', "set `"ARGS=$arguments`""
+                   $text = $text -replace $script:StartupArgsLine, "set `"ARGS=$arguments`""
                }
                [System.IO.File]::WriteAllText($startup, $text, (New-Object System.Text.ASCIIEncoding))
                # The other script, from a task registered the other way before, goes.

@@ -119,7 +119,7 @@ function Set-VelmoraFileCacheLimit {
         if ($clear) {
             $off = Invoke-Velmora -Arguments '-C' -Call Set
             if ($off.Error) {
-                $inForce = Get-VelmoraLimitsInForce
+                $inForce = (Read-VelmoraLimits).Limit
                 $now = 'the limits in force could not be read back'
                 if ($inForce) {
                     $now = "in force now: $($inForce.MinimumBytes) and $($inForce.MaximumBytes) bytes, flags $($inForce.Flags)"
