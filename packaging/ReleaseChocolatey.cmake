@@ -49,8 +49,7 @@ file(WRITE "${stage}/package/services/metadata/core-properties/${properties_name
 file(GLOB_RECURSE entries RELATIVE "${stage}" "${stage}/*")
 list(SORT entries)
 foreach(entry IN LISTS entries)
-    file(CHMOD "${stage}/${entry}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
-    execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" "${stage}/${entry}" COMMAND_ERROR_IS_FATAL ANY)
+    velmora_stamp("${stage}/${entry}")
 endforeach()
 file(REMOVE "${NUPKG}")
 # -X: no extra fields, -D: no folder entries, -nw: names as they are ([Content_Types].xml).

@@ -39,7 +39,7 @@ file(MAKE_DIRECTORY "${work}/files")
 # The cabinet keeps each file's time: a copy of each, with the release's one time.
 foreach(file IN LISTS packed)
     configure_file("${FILES}/${file}" "${work}/files/${file}" COPYONLY)
-    execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" "${work}/files/${file}" COMMAND_ERROR_IS_FATAL ANY)
+    velmora_stamp("${work}/files/${file}")
 endforeach()
 configure_file("${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" "${work}/Velmora.wxs" @ONLY)
 set(built "${work}/Velmora.msi")

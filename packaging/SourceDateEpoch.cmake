@@ -1,8 +1,10 @@
 # The one time of a release: every file in its archives carries it, and its
 # manifests give its date. SOURCE_DATE_EPOCH where the caller sets it; otherwise
 # the time of the commit checked out in CPACK_VELMORA_SOURCE_DIR. Read by cpack
-# before it packs, and by ReleaseManifests.cmake. A zip entry's time is local
-# time, so the time zone is fixed too: UTC.
+# before it packs, and by the scripts that make the other packages
+# (ReleaseManifests.cmake, ReleaseMsi.cmake, ReleaseChocolatey.cmake,
+# PowerShellModule.cmake). A zip entry's time is local time, so the time zone is
+# fixed too: UTC.
 
 set(ENV{TZ} UTC)
 
@@ -16,3 +18,16 @@ if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
                         "the archive's entries carry the files' own times")
     endif()
 endif()
+
+# velmora_stamp(PATH): gives a file the release's one time and the permissions
+# a release gives it, wherever it was made: rwxr-xr-x for a program (.exe),
+# rw-r--r-- for anything else.
+function(velmora_stamp path)
+    if(path MATCHES "\\.exe$")
+        file(CHMOD "${path}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+             WORLD_READ WORLD_EXECUTE)
+    else()
+        file(CHMOD "${path}" PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+    endif()
+    execute_process(COMMAND touch -d "@$ENV{SOURCE_DATE_EPOCH}" "${path}" COMMAND_ERROR_IS_FATAL ANY)
+endfunction()
