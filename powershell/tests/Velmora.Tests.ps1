@@ -129,6 +129,15 @@ Describe 'Every answer of Velmora' {
     }
 
     Context 'a program that answers otherwise' {
+        BeforeAll {
+            # A stand-in for Velmora.exe, the shell script that Body is, as the program the module runs.
+            function Use-StandIn([string] $Name, [string] $Body) {
+                $path = Join-Path $script:Scratch $Name
+                Set-Content -LiteralPath $path -NoNewline -Value "#!/bin/sh`n$Body"
+                chmod +x $path
+                $env:VELMORA_EXE = $path
+            }
+        }
         BeforeEach { $saved = $env:VELMORA_EXE }
         AfterEach { $env:VELMORA_EXE = $saved }
 
@@ -137,10 +146,7 @@ Describe 'Every answer of Velmora' {
             @{ Exit = 0; Output = 'Success: SetSystemFileCacheSize(Min:[1], Max:[2], Flags: 5)' }
             @{ Exit = 1; Output = 'no report line' }
         ) {
-            $fake = Join-Path $script:Scratch 'fake-velmora'
-            Set-Content -LiteralPath $fake -Value "#!/bin/sh`nprintf '%s\r\n' '$Output'`nexit $Exit`n" -NoNewline
-            chmod +x $fake
-            $env:VELMORA_EXE = $fake
+            Use-StandIn 'fake-velmora' "printf '%s\r\n' '$Output'`nexit $Exit`n"
             $record = Get-OneError { Get-VelmoraFileCacheLimit }
             $record.FullyQualifiedErrorId | Should -Be 'Velmora.UnexpectedAnswer,Get-VelmoraFileCacheLimit'
             $record.CategoryInfo.Category | Should -Be 'NotSpecified'
@@ -156,10 +162,7 @@ Describe 'Every answer of Velmora' {
         }
 
         It 'a program that runs past its time limit is ended: Velmora.ProgramTimedOut' {
-            $fake = Join-Path $script:Scratch 'stuck-velmora'
-            Set-Content -LiteralPath $fake -Value "#!/bin/sh`nexec sleep 60`n" -NoNewline
-            chmod +x $fake
-            $env:VELMORA_EXE = $fake
+            Use-StandIn 'stuck-velmora' "exec sleep 60`n"
             $env:VELMORA_TIMEOUT = '1'
             try {
                 $clock = [System.Diagnostics.Stopwatch]::StartNew()
@@ -173,12 +176,9 @@ Describe 'Every answer of Velmora' {
         }
 
         It 'a program that fills its error stream before it answers is read to the end' {
-            $fake = Join-Path $script:Scratch 'noisy-velmora'
             # 1 MB on standard error, far more than a pipe holds, then the answer.
-            Set-Content -LiteralPath $fake -NoNewline -Value ("#!/bin/sh`nhead -c 1048576 /dev/zero | tr '\0' x >&2`n" +
+            Use-StandIn 'noisy-velmora' ("head -c 1048576 /dev/zero | tr '\0' x >&2`n" +
                 "printf 'Success: GetSystemFileCacheSize(Min:[1048576], Max:[2097152], Flags: 0)\r\n'`n")
-            chmod +x $fake
-            $env:VELMORA_EXE = $fake
             $env:VELMORA_TIMEOUT = '20'
             try {
                 (Get-VelmoraFileCacheLimit -ErrorAction Stop).MaximumBytes | Should -Be 2097152
@@ -188,11 +188,8 @@ Describe 'Every answer of Velmora' {
         }
 
         It 'the message text is decoded in the code page it was written in' {
-            $fake = Join-Path $script:Scratch 'french-velmora'
             # "Appel non implémenté." in code page 850, as Velmora writes it without a console on a French system.
-            Set-Content -LiteralPath $fake -NoNewline -Value ("#!/bin/sh`nprintf 'main.cpp:61: GetSystemFileCacheSize(120): Appel non impl\202ment\202.\r\r\n\r\n'`nexit 1`n")
-            chmod +x $fake
-            $env:VELMORA_EXE = $fake
+            Use-StandIn 'french-velmora' "printf 'main.cpp:61: GetSystemFileCacheSize(120): Appel non impl\202ment\202.\r\r\n\r\n'`nexit 1`n"
             Mock -ModuleName Velmora Get-VelmoraOutputCodePage { 850 }
             $record = Get-OneError { Get-VelmoraFileCacheLimit }
             $record.Exception.Message | Should -BeExactly 'main.cpp:61: GetSystemFileCacheSize(120): Appel non implémenté.'
