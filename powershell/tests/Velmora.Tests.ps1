@@ -693,7 +693,7 @@ Describe 'The startup task' {
         $global:VelmoraAsked | Should -BeNullOrEmpty
     }
 
-    Context 'the repeating task''s script, run as the task runs it' {
+    Context 'the task''s startup.ps1, run as the task runs it' {
         BeforeAll {
             # eventcreate, as a test double that records what it is asked.
             $script:Bin = Join-Path $script:Scratch 'bin'
@@ -701,10 +701,20 @@ Describe 'The startup task' {
             $script:Events = Join-Path $script:Scratch 'events'
             Set-Content -LiteralPath (Join-Path $script:Bin 'eventcreate') -NoNewline -Value "#!/bin/sh`necho `"`$*`" >>'$script:Events'`n"
             chmod +x (Join-Path $script:Bin 'eventcreate')
+            # PowerShell with these arguments, the double first on the PATH: its exit code and output.
+            function Invoke-AsTask([string[]] $Arguments) {
+                $saved = $env:PATH
+                $env:PATH = "$script:Bin$([IO.Path]::PathSeparator)$env:PATH"
+                try {
+                    $out = & (Join-Path $PSHOME 'pwsh') -NoLogo -NoProfile -NonInteractive @Arguments
+                    [pscustomobject]@{ Exit = $LASTEXITCODE; Output = "$out" }
+                } finally {
+                    $env:PATH = $saved
+                }
+            }
         }
         BeforeEach {
             Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-            Register-VelmoraStartupTask 256MB 2GB -RepeatEvery (New-TimeSpan -Minutes 15) | Out-Null
             Remove-Item -LiteralPath $script:Events -ErrorAction SilentlyContinue
         }
 
@@ -712,16 +722,10 @@ Describe 'The startup task' {
             @{ Why = 'in place'; State = "min=268435456`nmax=2147483648`nflags=5"; Calls = 0; Id = 5; Text = '*: in place: Success: GetSystemFileCacheSize(Min:`[268435456`], Max:`[2147483648`], Flags: 5)' }
             @{ Why = 'changed by something else'; State = "min=268435456`nmax=4294963200`nflags=0"; Calls = 1; Id = 1; Text = '*: changed from Success: GetSystemFileCacheSize(Min:`[268435456`], Max:`[4294963200`], Flags: 0) to Success: SetSystemFileCacheSize(Min:`[268435456`], Max:`[2147483648`], Flags: 5)' }
         ) {
+            Register-VelmoraStartupTask 256MB 2GB -RepeatEvery (New-TimeSpan -Minutes 15) | Out-Null
             Set-SimulatedSystem $State
-            $saved = $env:PATH
-            $env:PATH = "$script:Bin$([IO.Path]::PathSeparator)$env:PATH"
-            try {
-                $out = & (Join-Path $PSHOME 'pwsh') -NoLogo -NoProfile -NonInteractive -File (Join-Path $program 'startup.ps1')
-                $code = $LASTEXITCODE
-            } finally {
-                $env:PATH = $saved
-            }
-            $code | Should -Be 0 -Because "$out"
+            $run = Invoke-AsTask '-File', (Join-Path $program 'startup.ps1')
+            $run.Exit | Should -Be 0 -Because $run.Output
             @(Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' }).Count | Should -Be $Calls
             $events = @(Get-Content -LiteralPath $script:Events)
             $events.Count | Should -Be 1
@@ -729,28 +733,16 @@ Describe 'The startup task' {
             Get-StateValue 'flags' | Should -Be '5'
             Get-Content (Join-Path $env:ProgramData 'Velmora/startup.log') | Should -HaveCount 1
         }
-    }
 
-    It 'the task''s script sizes shares of memory at its run: 2 % and 25 % of 8 GiB (a test double of the WMI class)' {
-        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 | Out-Null
-        Set-SimulatedSystem ''
-        $events = Join-Path $script:Scratch 'percent-events'
-        $bin = Join-Path $script:Scratch 'percent-bin'
-        New-Item -ItemType Directory -Force $bin | Out-Null
-        Set-Content -LiteralPath (Join-Path $bin 'eventcreate') -NoNewline -Value "#!/bin/sh`necho `"`$*`" >>'$events'`n"
-        chmod +x (Join-Path $bin 'eventcreate')
-        $saved = $env:PATH
-        $env:PATH = "$bin$([IO.Path]::PathSeparator)$env:PATH"
-        try {
+        It 'sizes shares of memory at its run: 2 % and 25 % of 8 GiB (a test double of the WMI class)' {
+            Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 | Out-Null
+            Set-SimulatedSystem ''
             $double = "function Get-CimInstance { param(`$ClassName) [pscustomobject]@{ TotalPhysicalMemory = [uint64]8GB } }"
-            & (Join-Path $PSHOME 'pwsh') -NoLogo -NoProfile -NonInteractive -Command "$double; & '$(Join-Path $program 'startup.ps1')'; exit `$LASTEXITCODE"
-            $LASTEXITCODE | Should -Be 0
-        } finally {
-            $env:PATH = $saved
+            $run = Invoke-AsTask '-Command', "$double; & '$(Join-Path $program 'startup.ps1')'; exit `$LASTEXITCODE"
+            $run.Exit | Should -Be 0 -Because $run.Output
+            Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -Be 'SetSystemFileCacheSize 170917888 2147483648 5'
+            Get-Content -LiteralPath $script:Events | Should -BeLike '*/ID 1 /D Velmora -S 163 2048 (from 8589934592 bytes of memory): changed from *'
         }
-        Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -Be 'SetSystemFileCacheSize 170917888 2147483648 5'
-        Get-Content -LiteralPath $events | Should -BeLike '*/ID 1 /D Velmora -S 163 2048 (from 8589934592 bytes of memory): changed from *'
     }
 
     It 'Get-VelmoraStartupTask gives nothing where there is no task' {
