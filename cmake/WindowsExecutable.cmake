@@ -1,5 +1,6 @@
-# The Windows executable: the embedded manifest and version information, the
-# system DLLs as its only imports, and the same bytes from every build folder.
+# The Windows executables, Velmora.exe and VelmoraState.exe: the embedded
+# manifest and version information, the system DLLs as their only imports, and
+# the same bytes from every build folder.
 
 enable_language(RC)
 
@@ -44,12 +45,13 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE
 set(velmora_generated "${CMAKE_CURRENT_BINARY_DIR}/generated")
 configure_file(res/VelmoraVersion.h.in "${velmora_generated}/VelmoraVersion.h" @ONLY)
 
-target_sources(Velmora PRIVATE res/Velmora.rc)
-set_source_files_properties(res/Velmora.rc PROPERTIES
-    INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/res;${velmora_generated}"
-    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/Velmora.manifest;${velmora_generated}/VelmoraVersion.h")
-
-target_link_libraries(Velmora PRIVATE advapi32)
-velmora_windows_binary(Velmora)
+foreach(program IN ITEMS Velmora VelmoraState)
+    target_sources(${program} PRIVATE res/${program}.rc)
+    set_source_files_properties(res/${program}.rc PROPERTIES
+        INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/res;${velmora_generated}"
+        OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/Velmora.manifest;${PROJECT_SOURCE_DIR}/res/VersionInfo.rc;${velmora_generated}/VelmoraVersion.h")
+    target_link_libraries(${program} PRIVATE advapi32)
+    velmora_windows_binary(${program})
+endforeach()
 
 include(packaging/ReleaseArchive.cmake)

@@ -1,4 +1,4 @@
-// Velmora: shared declarations of the tool's helper routines.
+// Velmora: shared declarations of the helper routines of Velmora and VelmoraState.
 #pragma once
 
 #include <windows.h>
@@ -30,9 +30,15 @@ constexpr const char *BareFileName(const char *path, const char *bare)
 #define VELMORA_FILE BareFileName(__FILE__, __FILE__)
 #endif
 
-// Prints the report line for the calling thread's last error:
-// "<file>:<line>: <call>(<code>): <system message text>".
+// Reports the calling thread's last error: Velmora prints the report line,
+// VelmoraState keeps it for its error message. Called right after the failed
+// call, before any other.
 void PrintLastError(const char *file, const char *call, int line);
+
+// The report line of an error code, "<file>:<line>: <call>(<code>): <system
+// message text>", without a line end of its own: in UTF-8 where utf8 is true,
+// else in the code page the line's reader reads. Valid until the next call.
+const char *FormatReportLine(const char *file, const char *call, int line, DWORD code, bool utf8);
 
 // Prints the success line of a cache call:
 // "Success: <call>(Min:[<bytes>], Max:[<bytes>], Flags: <flags>)".

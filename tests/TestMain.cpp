@@ -1,5 +1,5 @@
 // The test driver:
-//   velmora_tests --exe PATH [--wine RUNNER] [--size-bits 32|64] [--cache-sim DIR] [--sim-exe PATH] [gtest options]
+//   velmora_tests --exe PATH [--wine RUNNER] [--size-bits 32|64] [--cache-sim DIR] [--sim-exe PATH] [--state-exe PATH] [gtest options]
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -23,6 +23,8 @@ int main(int argc, char **argv)
             g_tool.wine = value;
         } else if (strcmp(option, "--cache-sim") == 0) {
             g_tool.cacheSim = value;
+        } else if (strcmp(option, "--state-exe") == 0) {
+            g_tool.stateExe = value;
         } else if (strcmp(option, "--sim-exe") == 0) {
             g_tool.simExe = value;
         } else if (strcmp(option, "--size-bits") == 0 && (strcmp(value, "32") == 0 || strcmp(value, "64") == 0)) {
@@ -33,7 +35,7 @@ int main(int argc, char **argv)
         }
     }
     if ((argc % 2) == 0 || (g_tool.exe.empty() && !GTEST_FLAG_GET(list_tests))) {
-        fprintf(stderr, "usage: %s --exe PATH [--wine RUNNER] [--size-bits 32|64] [--cache-sim DIR] [--sim-exe PATH] [gtest options]\n",
+        fprintf(stderr, "usage: %s --exe PATH [--wine RUNNER] [--size-bits 32|64] [--cache-sim DIR] [--sim-exe PATH] [--state-exe PATH] [gtest options]\n",
                 argv[0]);
         return 2;
     }

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,17 +30,18 @@ void Check(bool ok, const char *what)
 } // namespace
 
 ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::string, std::string> &env,
-                   const std::string &exe)
+                   const std::string &exe, const ToolInput &input)
 {
     std::vector<std::string> command;
     if (!g_tool.wine.empty())
         command.push_back(g_tool.wine);
     command.push_back(exe.empty() ? g_tool.exe : exe);
     command.insert(command.end(), args.begin(), args.end());
-    return RunCommand(command, env);
+    return RunCommand(command, env, input);
 }
 
-ToolResult RunCommand(std::vector<std::string> command, const std::map<std::string, std::string> &env)
+ToolResult RunCommand(std::vector<std::string> command, const std::map<std::string, std::string> &env,
+                      const ToolInput &input)
 {
     std::vector<char *> argv;
     for (std::string &arg : command)
@@ -61,10 +63,22 @@ ToolResult RunCommand(std::vector<std::string> command, const std::map<std::stri
 
     int outPipe[2];
     int errPipe[2];
+    int inPipe[2] = {-1, -1};
+    int terminal = -1;
     Check(pipe2(outPipe, O_CLOEXEC) == 0 && pipe2(errPipe, O_CLOEXEC) == 0, "pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (input.kind == ToolInput::Text) {
+        // A wanted state is far smaller than a pipe holds: it is written whole before the program runs.
+        Check(input.text.size() < 65536 && pipe2(inPipe, O_CLOEXEC) == 0, "pipe");
+        posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
+    } else if (input.kind == ToolInput::Terminal) {
+        terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        Check(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0, "posix_openpt");
+        posix_spawn_file_actions_addopen(&actions, 0, ptsname(terminal), O_RDONLY | O_NOCTTY, 0);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     pid_t pid = 0;
@@ -72,6 +86,14 @@ ToolResult RunCommand(std::vector<std::string> command, const std::map<std::stri
     posix_spawn_file_actions_destroy(&actions);
     close(outPipe[1]);
     close(errPipe[1]);
+    if (inPipe[0] >= 0) {
+        close(inPipe[0]);
+        // A program that ends without reading its input closes the pipe: that is its answer, not a failure here.
+        signal(SIGPIPE, SIG_IGN);
+        ssize_t written = write(inPipe[1], input.text.data(), input.text.size());
+        Check(written == (ssize_t)input.text.size() || errno == EPIPE, "write");
+        close(inPipe[1]);
+    }
     errno = spawned;
     Check(spawned == 0, command[0].c_str());
 
@@ -97,6 +119,8 @@ ToolResult RunCommand(std::vector<std::string> command, const std::map<std::stri
     }
     int status = 0;
     Check(waitpid(pid, &status, 0) == pid, "waitpid");
+    if (terminal >= 0)
+        close(terminal);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }

@@ -77,6 +77,8 @@ struct ToolUnderTest {
     // The same sources built for the simulated system at the same width, for
     // comparing the two (Wine only).
     std::string simExe;
+    // VelmoraState, built beside the program under test.
+    std::string stateExe;
 };
 
 extern ToolUnderTest g_tool;
@@ -87,13 +89,29 @@ std::string MaxSizeMB();
 // "Velmora [arg] [arg]": a command line, for failure messages.
 std::string Describe(const std::vector<std::string> &args);
 
+// What a program reads on standard input: nothing (/dev/null), a text through a
+// pipe, or a terminal that nobody types at.
+struct ToolInput {
+    enum Kind { None, Text, Terminal } kind = None;
+    std::string text;
+};
+
+inline ToolInput PipedText(const std::string &text)
+{
+    ToolInput input;
+    input.kind = ToolInput::Text;
+    input.text = text;
+    return input;
+}
+
 // Runs the program (another than g_tool.exe where exe is given) with the
-// arguments and the extra environment variables.
+// arguments, the extra environment variables and the input.
 ToolResult RunTool(const std::vector<std::string> &args, const std::map<std::string, std::string> &env = {},
-                   const std::string &exe = "");
+                   const std::string &exe = "", const ToolInput &input = ToolInput());
 
 // Runs a command as it stands, without Wine.
-ToolResult RunCommand(std::vector<std::string> command, const std::map<std::string, std::string> &env = {});
+ToolResult RunCommand(std::vector<std::string> command, const std::map<std::string, std::string> &env = {},
+                      const ToolInput &input = ToolInput());
 
 // The expected bytes as the build under test writes them: a text-mode Windows
 // runtime turns every "\n" into "\r\n".

@@ -5,8 +5,8 @@
 // MmQuerySystemCacheWorkingSetInformation), the checks current 64-bit Windows
 // makes in MiCheckWsLimits (called by MmAdjustWorkingSetSizeEx), where they
 // differ from that kernel's, and Microsoft Learn's pages on
-// GetSystemFileCacheSize and SetSystemFileCacheSize. A rule that no published
-// source gives is marked as a stand-in.
+// GetSystemFileCacheSize, SetSystemFileCacheSize and GlobalMemoryStatusEx. A
+// rule that no published source gives is marked as a stand-in.
 
 #include "CacheModel.h"
 
@@ -49,6 +49,13 @@ CacheLimits Untouched(SystemKind system)
     return cache;
 }
 
+// The physical memory of an untouched system: a stand-in, since every machine
+// has its own: 8 GiB for x64, 3 GiB for x86.
+uint64_t UntouchedMemory(SystemKind system)
+{
+    return system == SystemKind::X64 ? 8589934592ull : 3221225472ull;
+}
+
 // The largest byte count a limit can have on the system: what its ULONG_PTR holds.
 uint64_t TopBytes(SystemKind system)
 {
@@ -57,7 +64,7 @@ uint64_t TopBytes(SystemKind system)
 }
 
 // The services the model serves, which a state file may make fail whatever the stand-in.
-const char *const CacheServices[] = {"GetSystemFileCacheSize", "SetSystemFileCacheSize"};
+const char *const CacheServices[] = {"GetSystemFileCacheSize", "SetSystemFileCacheSize", "GlobalMemoryStatusEx"};
 
 // A decimal number from 0 to limit, digits only.
 bool ParseNumber(const std::string &text, uint64_t limit, uint64_t *value)
@@ -119,6 +126,12 @@ bool ApplyKey(const std::string &key, const std::string &value, const StandInKey
             cache.largestPages = pages;
         else
             cache.availablePages = pages;
+    } else if (key == "memory") {
+        if (!ParseNumber(value, UINT64_MAX, &number) || number == 0) {
+            *error = Describe("%s needs bytes of physical memory, 1 or more", key, value);
+            return false;
+        }
+        state->physicalMemory = number;
     } else if (key == "flags") {
         if (!ParseNumber(value, HardLimitBits, &number) || (number & ~(uint64_t)HardLimitBits) != 0) {
             *error = Describe("%s holds only the bits 1 and 4", key, value);
@@ -261,6 +274,33 @@ BOOL ServeSetSystemFileCacheSize(SystemState *state, SIZE_T minimum, SIZE_T maxi
     return *error == ERROR_SUCCESS;
 }
 
+BOOL ServeGlobalMemoryStatusEx(const SystemState &state, LPMEMORYSTATUSEX status, DWORD *error)
+{
+    *error = ForcedFailure(state, "GlobalMemoryStatusEx");
+    if (*error != ERROR_SUCCESS)
+        return FALSE;
+    // Microsoft Learn, GlobalMemoryStatusEx: the caller sets dwLength to the
+    // structure's size first. The error for one that does not is a stand-in.
+    if (status == NULL || status->dwLength != sizeof(MEMORYSTATUSEX)) {
+        *error = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    // Only the total is the state's; the rest are stand-ins of the same order:
+    // half the memory free, a page file as large as the memory, and the user
+    // address space of a process (2 GiB for x86, 128 TiB for x64).
+    uint64_t addressSpace = ProcessBits == 64 ? 140737488355328ull : 2147483648ull;
+    status->dwMemoryLoad = 50;
+    status->ullTotalPhys = state.physicalMemory;
+    status->ullAvailPhys = state.physicalMemory / 2;
+    status->ullTotalPageFile = state.physicalMemory;
+    status->ullAvailPageFile = state.physicalMemory / 2;
+    status->ullTotalVirtual = addressSpace;
+    status->ullAvailVirtual = addressSpace / 2;
+    // Microsoft Learn: reserved, always 0.
+    status->ullAvailExtendedVirtual = 0;
+    return TRUE;
+}
+
 DWORD ForcedFailure(const SystemState &state, const char *service)
 {
     auto failure = state.failures.find(service);
@@ -309,6 +349,7 @@ bool ParseSystemState(const std::string &text, int processBits, const StandInKey
     // The system's kind sets every default; the other keys then override them.
     SystemState parsed;
     parsed.cache = Untouched(system);
+    parsed.physicalMemory = UntouchedMemory(system);
     for (const auto &entry : entries) {
         if (!ApplyKey(entry.key, entry.value, standIn, &parsed, error)) {
             *error = "line " + std::to_string(entry.line) + ": " + *error;
@@ -327,7 +368,8 @@ std::string FormatSystemState(const SystemState &state)
                        "\nmax=" + std::to_string(cache.maximumPages * CachePageBytes) +
                        "\nflags=" + std::to_string(cache.hardLimits) +
                        "\nlargest=" + std::to_string(cache.largestPages * CachePageBytes) +
-                       "\navailable=" + std::to_string(cache.availablePages * CachePageBytes) + "\n";
+                       "\navailable=" + std::to_string(cache.availablePages * CachePageBytes) +
+                       "\nmemory=" + std::to_string(state.physicalMemory) + "\n";
     for (const auto &key : state.keys)
         text += key.first + "=" + key.second + "\n";
     for (const auto &failure : state.failures)

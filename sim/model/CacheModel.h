@@ -41,12 +41,14 @@ struct CacheLimits {
     uint64_t availablePages = 0;
 };
 
-// A whole simulated system: the cache limits, the calls the state file makes
+// A whole simulated system: the cache limits, the physical memory that
+// GlobalMemoryStatusEx reports, the calls the state file makes
 // fail ("fail.NAME=code", honoured by whoever serves NAME: the model the two
 // cache calls, a stand-in the rest), and the stand-in's own keys as the file
 // writes them.
 struct SystemState {
     CacheLimits cache;
+    uint64_t physicalMemory = 0;
     std::map<std::string, DWORD> failures;
     std::map<std::string, std::string> keys;
 };
@@ -79,12 +81,17 @@ BOOL ServeGetSystemFileCacheSize(const SystemState &state, PSIZE_T minimum, PSIZ
 BOOL ServeSetSystemFileCacheSize(SystemState *state, SIZE_T minimum, SIZE_T maximum, DWORD flags,
                                  bool privilegeEnabled, DWORD *error);
 
+// GlobalMemoryStatusEx as a stand-in serves it: first a failure the state
+// forces, then the memory the state holds. TRUE, or FALSE with the error code.
+BOOL ServeGlobalMemoryStatusEx(const SystemState &state, LPMEMORYSTATUSEX status, DWORD *error);
+
 // The error code with which the state makes every call of the service fail, or
 // ERROR_SUCCESS where it does not.
 DWORD ForcedFailure(const SystemState &state, const char *service);
 
 // The state file, one key=value a line (see the development guide's table):
-// the cache's keys, "fail." keys for the two cache calls and the stand-in's
+// the cache's keys and memory, "fail." keys for the services the model serves
+// (the two cache calls and GlobalMemoryStatusEx) and the stand-in's
 // services, and the stand-in's own keys. processBits is the width of SIZE_T in
 // the process the system runs (its default system: x86 for 32, x64 for 64). On
 // a bad line, error says which and why.

@@ -234,6 +234,45 @@ TEST(CacheModel, TheStandInsServeForcedFailuresFirst)
     EXPECT_EQ(On, flags);
 }
 
+// GlobalMemoryStatusEx: the state's memory, up to the last byte of 64 bits; a
+// caller that does not say the structure's size, or a forced failure, gets no
+// answer.
+TEST(CacheModel, MemoryIsServedFromTheState)
+{
+    const struct {
+        const char *state;
+        bool served;
+        DWORD error;
+        uint64_t total;
+    } cases[] = {
+        {"", true, ERROR_SUCCESS, ProcessBits == 64 ? 8589934592ull : 3221225472ull},
+        {"system=x64\n", true, ERROR_SUCCESS, 8589934592ull},
+        {"memory=3221225473\n", true, ERROR_SUCCESS, 3221225473ull},
+        {"memory=18446744073709551615\n", true, ERROR_SUCCESS, UINT64_MAX},
+        {"fail.GlobalMemoryStatusEx=5\n", false, 5, 0},
+    };
+    for (const auto &c : cases) {
+        SystemState state;
+        std::string error;
+        ASSERT_TRUE(ParseSystemState(c.state, ProcessBits, StandInKeys(), &state, &error)) << error;
+        MEMORYSTATUSEX status = {};
+        status.dwLength = sizeof(status);
+        DWORD answer = 0;
+        EXPECT_EQ(c.served ? TRUE : FALSE, ServeGlobalMemoryStatusEx(state, &status, &answer)) << c.state;
+        EXPECT_EQ(c.error, answer) << c.state;
+        EXPECT_EQ(c.total, status.ullTotalPhys) << c.state;
+    }
+    SystemState state;
+    std::string error;
+    ASSERT_TRUE(ParseSystemState("", ProcessBits, StandInKeys(), &state, &error)) << error;
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof(status) - 1;
+    DWORD answer = 0;
+    EXPECT_FALSE(ServeGlobalMemoryStatusEx(state, &status, &answer));
+    EXPECT_EQ((DWORD)ERROR_INVALID_PARAMETER, answer);
+    EXPECT_EQ(0u, status.ullTotalPhys);
+}
+
 TEST(CacheModel, AStateFileOutOfRangeIsRefused)
 {
     const struct {
@@ -263,6 +302,9 @@ TEST(CacheModel, AStateFileOutOfRangeIsRefused)
         {"fail.FormatMessageW=5\n", 64},
         {"fail.OpenProcessToken=0\n", 64},
         {"fail.GetSystemFileCacheSize=4294967296\n", 64},
+        {"memory=0\n", 64},
+        {"memory=18446744073709551616\n", 64},
+        {"memory=8GB\n", 64},
     };
     for (const auto &c : refused) {
         SystemState state;
@@ -281,7 +323,7 @@ TEST(CacheModel, TheStateFileReadsBackWhatItWrote)
                                  32, TestStandIn, &state, &error))
         << error;
     // The system's kind sets the defaults first, wherever its line stands.
-    EXPECT_EQ("system=x64\nmin=1236992\nmax=4096\nflags=4\nlargest=8192\navailable=0\n"
+    EXPECT_EQ("system=x64\nmin=1236992\nmax=4096\nflags=4\nlargest=8192\navailable=0\nmemory=8589934592\n"
               "console=850\nfail.OpenProcessToken=6\n",
               FormatSystemState(state));
     SystemState again;

@@ -6,7 +6,8 @@
 //   VELMORA_SIM_LOG    when set, a file to which every service call appends one line:
 //                      its name and its numeric arguments in decimal
 //
-// The state file and the two cache calls are the cache model's (CacheModel.h);
+// The state file, the two cache calls and GlobalMemoryStatusEx are the cache
+// model's (CacheModel.h);
 // this file keeps the rest of the system and its file I/O. The process is a
 // 32-bit one, or a 64-bit one where _WIN64 is defined; its default system is x86
 // or x64 to match.
@@ -15,8 +16,8 @@
 // page. WideCharToMultiByte is logged with the code page it was asked for.
 //
 // A state file that does not parse ends the process with exit code 2 before the
-// program's main runs. Of the services, only those that Velmora calls are here,
-// and only in the ways it calls them.
+// program's main runs. Of the services, only those that Velmora and VelmoraState
+// call are here, and only in the ways they call them.
 
 #include <windows.h>
 
@@ -206,6 +207,13 @@ BOOL WINAPI SetSystemFileCacheSize(SIZE_T MinimumFileCacheSize, SIZE_T MaximumFi
         return FALSE;
     SaveState();
     return TRUE;
+}
+
+BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer)
+{
+    Log("GlobalMemoryStatusEx");
+    DWORD error = ERROR_SUCCESS;
+    return Served(ServeGlobalMemoryStatusEx(state, lpBuffer, &error), error);
 }
 
 HANDLE WINAPI GetCurrentProcess(void)

@@ -1,20 +1,22 @@
-// CACHESIM.dll: the system file cache limits for a copy of Velmora.exe run under
-// Wine, which has none of its own. The copy imports this DLL in place of
-// KERNEL32.dll; GetSystemFileCacheSize and SetSystemFileCacheSize are served
-// here by the cache model that the simulated system uses too, every other
-// KERNEL32 function it imports is forwarded to kernel32.
+// CACHESIM.dll: the system file cache limits for copies of Velmora.exe and
+// VelmoraState.exe run under Wine, which has none of its own. A copy imports this
+// DLL in place of KERNEL32.dll; GetSystemFileCacheSize, SetSystemFileCacheSize
+// and GlobalMemoryStatusEx are served here by the cache model that the simulated
+// system uses too, so that the machine's memory is the state's and every run is
+// repeatable; every other KERNEL32 function they import is forwarded to kernel32.
 //
 // The system lives in cachesim.state beside the DLL, in the simulated system's
 // format (a missing file is an untouched system: x86 for the 32-bit DLL, x64 for
-// the 64-bit one), with the cache's keys and fail.GetSystemFileCacheSize and
-// fail.SetSystemFileCacheSize alone: the token and the console are Wine's, and
-// their keys are refused. A state file that does not parse ends the process with exit code 2
-// and one line on standard error, at the first cache call.
+// the 64-bit one), with the cache's keys, memory, and the fail. keys of the three
+// services served here alone: the token and the console are Wine's, and their
+// keys are refused. A state file that does not parse ends the process with exit
+// code 2 and one line on standard error, at the first call served here.
 //
 // When cachesim.log exists beside the DLL, every call is appended to it with what
-// it received: "GetSystemFileCacheSize" or "SetSystemFileCacheSize MIN MAX FLAGS".
+// it received: "GetSystemFileCacheSize", "GlobalMemoryStatusEx" or
+// "SetSystemFileCacheSize MIN MAX FLAGS".
 //
-// The two calls themselves are the cache model's (CacheModel.h); this file keeps
+// The calls themselves are the cache model's (CacheModel.h); this file keeps
 // the DLL's file I/O, the caller's privilege and the last error.
 
 // This DLL defines two of kernel32's functions: they are not imported here.
@@ -156,6 +158,14 @@ extern "C" __declspec(dllexport) BOOL WINAPI SetSystemFileCacheSize(SIZE_T Minim
         return FALSE;
     }
     return TRUE;
+}
+
+extern "C" __declspec(dllexport) BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer)
+{
+    Log("GlobalMemoryStatusEx");
+    SystemState state = LoadState();
+    DWORD error = ERROR_SUCCESS;
+    return Served(ServeGlobalMemoryStatusEx(state, lpBuffer, &error), error);
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)

@@ -13,6 +13,7 @@
 typedef int BOOL;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
+typedef uint64_t DWORDLONG;
 typedef int32_t LONG;
 typedef unsigned int UINT;
 #if defined(_WIN64)
@@ -36,6 +37,18 @@ typedef const CHAR *LPCCH;
 typedef WCHAR *LPWSTR;
 typedef const WCHAR *LPCWSTR;
 typedef const WCHAR *LPCWCH;
+
+typedef struct _MEMORYSTATUSEX {
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    DWORDLONG ullTotalPhys;
+    DWORDLONG ullAvailPhys;
+    DWORDLONG ullTotalPageFile;
+    DWORDLONG ullAvailPageFile;
+    DWORDLONG ullTotalVirtual;
+    DWORDLONG ullAvailVirtual;
+    DWORDLONG ullAvailExtendedVirtual;
+} MEMORYSTATUSEX, *LPMEMORYSTATUSEX;
 
 typedef struct _LUID {
     DWORD LowPart;
@@ -83,11 +96,13 @@ typedef struct _TOKEN_PRIVILEGES {
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 #define CP_OEMCP 1
+#define CP_UTF8 65001
 
 BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMinimumFileCacheSize, PSIZE_T lpMaximumFileCacheSize,
                                    PDWORD lpFlags);
 BOOL WINAPI SetSystemFileCacheSize(SIZE_T MinimumFileCacheSize, SIZE_T MaximumFileCacheSize,
                                    DWORD Flags);
+BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);
 HANDLE WINAPI GetCurrentProcess(void);
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
 BOOL WINAPI LookupPrivilegeValueW(LPCWSTR lpSystemName, LPCWSTR lpName, PLUID lpLuid);
