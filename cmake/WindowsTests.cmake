@@ -46,12 +46,12 @@ set_tests_properties(wine.shutdown PROPERTIES FIXTURES_CLEANUP wine)
 
 # Every Wine case of the driver becomes a test of its own, found when ctest runs.
 # The 32-bit program runs the cases whose answer depends on the width or is its
-# own (suites Wine and WineCache): where 32-bit programs are emulated, each of
+# own (suites Wine, WineCache and WineState): where 32-bit programs are emulated, each of
 # its starts costs about a minute. The 64-bit program runs every case.
 if(size_bits EQUAL 64)
     set(wine_filter "Wine*")
 else()
-    set(wine_filter "Wine.*:WineCache.*")
+    set(wine_filter "Wine.*:WineCache.*:WineState.*")
 endif()
 file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/wine-cases.cmake" CONTENT "\
 set(driver [==[${driver_dir}/velmora_tests]==])
@@ -62,6 +62,17 @@ set(environment [==[WINEPREFIX=${wine_prefix}]==])
 include([==[${PROJECT_SOURCE_DIR}/cmake/WineCases.cmake]==])
 ")
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${CMAKE_BINARY_DIR}/wine-cases.cmake")
+
+if(size_bits EQUAL 64)
+    # The DSC 3 resource as it ships, driven from its manifest as dsc drives it:
+    # the x64 VelmoraState.exe, its copy that imports CACHESIM.dll.
+    include("${PROJECT_SOURCE_DIR}/dsc/DscFiles.cmake")
+    add_test(NAME dsc.FileCacheLimit
+        COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/dsc/tests/check_resource.py" wine "${PROJECT_SOURCE_DIR}"
+                --manifest "${VELMORA_DSC_MANIFEST}" --cache-sim "${cache_sim_dir}" --wine "${wine_sh}")
+    set_tests_properties(dsc.FileCacheLimit PROPERTIES
+        ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 600)
+endif()
 
 include("${PROJECT_SOURCE_DIR}/packaging/ReleaseTests.cmake")
 

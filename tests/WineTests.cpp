@@ -20,6 +20,10 @@
 // KERNEL32.dll. The DLL holds the limits as a 64-bit system does, serves the two
 // cache calls from them, and forwards everything else to kernel32, so that the
 // success lines are printed by the real Windows runtime.
+//
+// WineState and WineState64: VelmoraState.exe the same way, with the machine's
+// memory from CACHESIM.dll too. The 64-bit program runs the whole table of
+// wanted states; the 32-bit one, two starts.
 
 #include <gtest/gtest.h>
 
@@ -34,6 +38,7 @@
 #include <stdexcept>
 
 #include "cli/CommandFacts.h"
+#include "state/WantedStates.h"
 #include "ToolRun.h"
 
 namespace {
@@ -382,6 +387,81 @@ TEST_F(WineCache64, AgreesWithTheSimulatedSystem)
         ASSERT_EQ(Comparable(sim.out), Comparable(wine.out));
         ASSERT_EQ(ReadFile(simState), State());
     }
+}
+
+// ---------------------------------------------------------------------------
+// VelmoraState.exe, on the limits and the memory that CACHESIM.dll keeps.
+
+class WineState : public testing::Test {
+public:
+    void SetUp() override
+    {
+        ASSERT_FALSE(g_tool.cacheSim.empty()) << "--cache-sim names no folder";
+        dir_ = MakeTempDir();
+        WriteFile(dir_ + "/VelmoraState.exe", ReadFile(g_tool.cacheSim + "/VelmoraState.exe"));
+        WriteFile(dir_ + "/CACHESIM.dll", ReadFile(g_tool.cacheSim + "/CACHESIM.dll"));
+    }
+
+    void TearDown() override
+    {
+        for (const char *name : {"VelmoraState.exe", "CACHESIM.dll", "cachesim.state", "cachesim.log"})
+            remove((dir_ + "/" + name).c_str());
+        rmdir(dir_.c_str());
+    }
+
+    void Write(const std::string &state) { WriteFile(dir_ + "/cachesim.state", state); }
+    std::string State() const { return ReadFile(dir_ + "/cachesim.state"); }
+
+    ToolResult Run(const std::vector<std::string> &args, const ToolInput &input = ToolInput())
+    {
+        WriteFile(dir_ + "/cachesim.log", "");
+        return RunTool(args, {}, dir_ + "/VelmoraState.exe", input);
+    }
+
+    int SetCalls() const
+    {
+        int calls = 0;
+        for (const std::string &line : ReadLines(dir_ + "/cachesim.log"))
+            calls += line.compare(0, 22, "SetSystemFileCacheSize") == 0 ? 1 : 0;
+        return calls;
+    }
+
+    std::string dir_;
+};
+
+class WineState64 : public WineState {
+};
+
+// Every case of the table whose state CACHESIM.dll can hold: Wine's token is
+// Wine's own.
+TEST_F(WineState64, EveryWantedStateAsTheTableSays)
+{
+    int checked = 0;
+    for (const WantedStateCase &c : WantedStateCases()) {
+        if ((c.bits != 0 && c.bits != g_tool.sizeBits) || NeedsSimulatedToken(c))
+            continue;
+        checked++;
+        ExpectWantedStateCase(*this, c);
+    }
+    EXPECT_LT(40, checked);
+}
+
+// The 32-bit program too, in two starts: a share of four places worked out
+// exactly on 3 GiB and one byte and applied, then found in place.
+TEST_F(WineState, AShareIsWorkedOutAndAppliedExactly)
+{
+    const ToolInput wanted = PipedText("{\"minimumPercent\":33.3333,\"maximumPercent\":99.9999}\n");
+    Write("memory=3221225473\n");
+    ToolResult set = Run({"set"}, wanted);
+    EXPECT_EQ(0, set.exitCode) << Visible(set.err);
+    EXPECT_EQ("{\"hardLimits\":true,\"minimumPercent\":33.3333,\"maximumPercent\":99.9999,\"minimumBytes\":1072693248,"
+              "\"maximumBytes\":3220176896,\"flags\":5}\n",
+              set.out);
+    EXPECT_EQ("1072693248", StateValue(State(), "min"));
+    EXPECT_EQ("3220176896", StateValue(State(), "max"));
+    ToolResult test = Run({"test"}, wanted);
+    EXPECT_NE(std::string::npos, test.out.find("\"_inDesiredState\":true")) << Visible(test.out);
+    EXPECT_EQ(0, SetCalls());
 }
 
 // A fact whose answer depends on the width, as a test of its own in WineCache:

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The configuration documents that ship with Velmora parse as YAML, and name
-Velmora's DSC 3 resource by the type its manifest gives, with properties that its
-instance schema defines, may be set, and holds values of the right kind.
+Velmora's DSC 3 resource by the type its manifest gives, with properties that
+may be set and that are valid against its instance schema.
 
 Usage: check_config.py MANIFEST DOCUMENT...
 """
@@ -14,25 +14,19 @@ import yaml
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
 from checking import Failures  # noqa: E402
 
+import schemas  # noqa: E402
+
 failures = Failures()
 expect = failures.expect
 
 
-def check_properties(where, properties, schema):
-    for name, value in properties.items():
-        rule = schema["properties"].get(name)
-        if rule is None:
-            failures.fail(f"{where}: {name} is no property of the resource")
-            continue
-        if rule.get("readOnly"):
+def check_properties(where, properties, manifest, validator):
+    schema = manifest["schema"]["embedded"]
+    for name in properties:
+        if schema["properties"].get(name, {}).get("readOnly"):
             failures.fail(f"{where}: {name} is read-only")
-        kinds = rule.get("type")
-        kinds = kinds if isinstance(kinds, list) else [kinds]
-        kind = "boolean" if isinstance(value, bool) else "integer" if isinstance(value, int) else type(value).__name__
-        if kind not in kinds:
-            failures.fail(f"{where}: {name} is {kind}, not {' or '.join(kinds)}")
-        elif kind == "integer" and not rule.get("minimum", value) <= value <= rule.get("maximum", value):
-            failures.fail(f"{where}: {name} = {value} is out of {rule.get('minimum')} to {rule.get('maximum')}")
+    for message in schemas.errors(validator, properties):
+        failures.fail(f"{where}: {message}")
 
 
 def main():
@@ -40,7 +34,7 @@ def main():
         sys.exit(__doc__)
     with open(sys.argv[1], encoding="utf-8") as file:
         manifest = json.load(file)
-    schema = manifest["schema"]["embedded"]
+    validator = schemas.instance_validator(manifest)
     for path in sys.argv[2:]:
         with open(path, encoding="utf-8") as file:
             document = yaml.safe_load(file)
@@ -49,7 +43,7 @@ def main():
         ours = [resource for resource in resources if resource.get("type") == manifest["type"]]
         expect(f"{path}: resources of type {manifest['type']}", 1, len(ours))
         for resource in ours:
-            check_properties(f"{path}: {resource.get('name')}", resource.get("properties", {}), schema)
+            check_properties(f"{path}: {resource.get('name')}", resource.get("properties", {}), manifest, validator)
         if path.endswith(".winget"):
             expect(f"{path}: the processor", "dscv3",
                    document.get("metadata", {}).get("winget", {}).get("processor", {}).get("identifier"))
