@@ -6,8 +6,11 @@
 //   VelmoraState test      the state in force, and whether it is the wanted state
 //   VelmoraState set       makes the wanted state the one in force; changes
 //                          nothing where it is already
-//   VelmoraState resolve   the wanted state in whole MB on this machine now;
-//                          reads and changes no limit
+//   VelmoraState resolve [--allow-above-memory]
+//                          the wanted state in whole MB on this machine now;
+//                          reads and changes no limit. The option takes a
+//                          maximum above the physical memory, for a caller
+//                          that hands the sizes to Velmora -S on its own.
 //
 // The wanted state is one JSON object on standard input (get does without one,
 // and never reads a console): hardLimits true (the default) asks for both hard
@@ -39,7 +42,8 @@ static const uint64_t BytesPerMB = 1048576;
 static const size_t LargestInput = 1048576;
 
 static const char Usage[] =
-    "usage: VelmoraState get|test|set|resolve, with the wanted state as one JSON object on standard input";
+    "usage: VelmoraState get|test|set|resolve [--allow-above-memory], with the wanted state as one JSON object on"
+    " standard input";
 
 // The report line of the last failed call, for the message that tells it.
 static std::string lastReport;
@@ -193,12 +197,13 @@ int main(int argc, char *argv[])
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    const char *operation = argc == 2 ? argv[1] : "";
+    const char *operation = argc >= 2 ? argv[1] : "";
     bool get = strcmp(operation, "get") == 0;
     bool test = strcmp(operation, "test") == 0;
     bool set = strcmp(operation, "set") == 0;
     bool resolve = strcmp(operation, "resolve") == 0;
-    if (!get && !test && !set && !resolve)
+    bool aboveMemory = resolve && argc == 3 && strcmp(argv[2], "--allow-above-memory") == 0;
+    if ((!get && !test && !set && !resolve) || (argc != 2 && !aboveMemory))
         Refuse(Refusal::InputNotValid, Usage);
 
     // A console is never read: get reports what is in force, the others need
@@ -229,7 +234,7 @@ int main(int argc, char *argv[])
     if (wanted.hardLimits && !ReadMemory(&memory) && !NeedsMemory(wanted))
         Message("warn", "the physical memory could not be read, so the check that the maximum is not above it"
                         " was skipped: " + lastReport);
-    Refusal refusal = ResolveWantedState(wanted, memory, LargestMB, &resolved, &why);
+    Refusal refusal = ResolveWantedState(wanted, memory, !aboveMemory, LargestMB, &resolved, &why);
     if (refusal == Refusal::MemoryUnreadable)
         why += ": " + lastReport;
     if (refusal != Refusal::None)

@@ -347,7 +347,7 @@ uint64_t ShareOfMemoryMB(uint64_t memoryBytes, uint32_t share)
     return scaled / WholeShare;
 }
 
-Refusal ResolveWantedState(const WantedState &wanted, const Memory &memory, uint64_t largestMB,
+Refusal ResolveWantedState(const WantedState &wanted, const Memory &memory, bool capAtMemory, uint64_t largestMB,
                            ResolvedState *resolved, std::string *why)
 {
     ResolvedState sizes;
@@ -409,7 +409,7 @@ Refusal ResolveWantedState(const WantedState &wanted, const Memory &memory, uint
         *why = asked + "with both hard limits on, the maximum must be at least 16 MB";
         return Refusal::CannotHold;
     }
-    if (memory.known && sizes.maximumMB > memory.bytes / BytesPerMB) {
+    if (capAtMemory && memory.known && sizes.maximumMB > memory.bytes / BytesPerMB) {
         *why = asked + "a maximum above this machine's " + MBText(memory.bytes / BytesPerMB) +
                " of physical memory caps nothing";
         return Refusal::CannotHold;

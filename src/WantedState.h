@@ -73,9 +73,10 @@ bool NeedsMemory(const WantedState &wanted);
 uint64_t ShareOfMemoryMB(uint64_t memoryBytes, uint32_t share);
 
 // Judges the wanted state on this machine: the sizes it means, or why it cannot
-// hold (CannotHold) or cannot be worked out (MemoryUnreadable). largestMB is the
-// largest size the program takes.
-Refusal ResolveWantedState(const WantedState &wanted, const Memory &memory, uint64_t largestMB,
+// hold (CannotHold) or cannot be worked out (MemoryUnreadable). capAtMemory
+// refuses a maximum above the physical memory, which caps nothing; largestMB is
+// the largest size the program takes.
+Refusal ResolveWantedState(const WantedState &wanted, const Memory &memory, bool capAtMemory, uint64_t largestMB,
                            ResolvedState *resolved, std::string *why);
 
 // Whether the limits in force are the resolved state.

@@ -125,7 +125,8 @@ TEST_F(StateSim, GetShowsTheStateInTheWantedStatesTerms)
 TEST_F(StateSim, TheCommandLineNamesOneOperation)
 {
     for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
-             {}, {"Get"}, {"get", "extra"}, {"--help"}, {"apply"}, {""}}) {
+             {}, {"Get"}, {"get", "extra"}, {"--help"}, {"apply"}, {""}, {"set", "--allow-above-memory"},
+             {"resolve", "--allow-above-memory", "x"}}) {
         Write("");
         ToolResult result = Run(args, PipedText("{\"hardLimits\":false}"));
         EXPECT_EQ(1, result.exitCode) << Describe(args);
@@ -150,6 +151,19 @@ TEST_F(StateSim, ChangesNeedAWantedState)
             EXPECT_EQ("", State()) << operation;
         }
     }
+}
+
+// resolve takes a maximum above memory where it is asked to, and nothing else
+// that it would refuse.
+TEST_F(StateSim, ResolveMayAllowAMaximumAboveMemory)
+{
+    Write("memory=2147483648\n");
+    const ToolInput above = PipedText("{\"minimumMB\":256,\"maximumMB\":2049}");
+    EXPECT_EQ(2, Run({"resolve"}, above).exitCode);
+    ToolResult allowed = Run({"resolve", "--allow-above-memory"}, above);
+    EXPECT_EQ(0, allowed.exitCode) << Visible(allowed.err);
+    EXPECT_EQ("{\"hardLimits\":true,\"minimumMB\":256,\"maximumMB\":2049}\n", allowed.out);
+    EXPECT_EQ(2, Run({"resolve", "--allow-above-memory"}, PipedText("{\"minimumMB\":256,\"maximumMB\":16}")).exitCode);
 }
 
 // A byte order mark, white space and line ends around the object are taken.

@@ -73,7 +73,8 @@ def windows_path(path):
 
 class Sim:
     """A simulated Windows in a scratch folder: %ProgramFiles%\\Velmora\\Velmora.exe
-    is the simulated system's Velmora, %ProgramData%\\Velmora the records folder."""
+    is the simulated system's Velmora, with the VelmoraState built beside it,
+    %ProgramData%\\Velmora the records folder."""
 
     def __init__(self, velmora, scratch, pwsh="pwsh"):
         self.root = tempfile.mkdtemp(dir=scratch)
@@ -86,6 +87,8 @@ class Sim:
         os.makedirs(os.path.join(self.program_data, "Velmora"))
         os.symlink(os.path.abspath(velmora), os.path.join(self.program, "Velmora.exe"))
         self.velmora = os.path.abspath(velmora)
+        self.velmora_state = os.path.join(os.path.dirname(self.velmora), "VelmoraState")
+        os.symlink(self.velmora_state, os.path.join(self.program, "VelmoraState.exe"))
         self.state = os.path.join(self.root, "velmora-sim.state")
         self.record = os.path.join(self.program_data, "Velmora", "before.txt")
 
@@ -96,7 +99,7 @@ class Sim:
     def environment(self):
         return dict(os.environ, ProgramFiles=self.program_files, ProgramData=self.program_data,
                     LOCALAPPDATA=self.local_app_data,
-                    VELMORA_SIM_STATE=self.state, VELMORA_EXE=self.velmora)
+                    VELMORA_SIM_STATE=self.state, VELMORA_EXE=self.velmora, VELMORA_STATE_EXE=self.velmora_state)
 
     def velmora_g(self):
         return run([self.velmora, "-G"], env=self.environment()).stdout

@@ -224,7 +224,11 @@ DWORD SetCacheLimits(CacheLimits *cache, uint64_t minimumBytes, uint64_t maximum
     // available pages; more than the system can spare is STATUS_INSUFFICIENT_RESOURCES.
     if (minimum > cache->minimumPages && minimum - cache->minimumPages > cache->availablePages)
         return ERROR_NO_SYSTEM_RESOURCES;
-    cache->availablePages = cache->availablePages + cache->minimumPages - minimum;
+    // What a lowered minimum gives back is kept within what the state file can
+    // hold: the system's addresses (a stand-in bound; the kernel counts pages).
+    uint64_t spare = cache->availablePages + cache->minimumPages - minimum;
+    uint64_t topPages = TopBytes(cache->system) / CachePageBytes;
+    cache->availablePages = spare > topPages ? topPages : spare;
     cache->minimumPages = minimum;
     cache->maximumPages = maximum;
     cache->hardLimits = hardLimits;

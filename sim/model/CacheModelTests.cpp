@@ -314,6 +314,20 @@ TEST(CacheModel, AStateFileOutOfRangeIsRefused)
     }
 }
 
+// A minimum lowered on an x86 system whose spare memory is at its top: the
+// state file that follows still reads back.
+TEST(CacheModel, WhatALoweredMinimumGivesBackStaysWithinTheSystem)
+{
+    SystemState state;
+    std::string error;
+    ASSERT_TRUE(ParseSystemState("min=4294963200\nmax=4294963200\navailable=4294963200\n", 32, StandInKeys(),
+                                 &state, &error))
+        << error;
+    EXPECT_EQ((DWORD)ERROR_SUCCESS, SetCacheLimits(&state.cache, 1 * MiB, 16 * MiB, 10, true, 32));
+    SystemState again;
+    EXPECT_TRUE(ParseSystemState(FormatSystemState(state), 32, StandInKeys(), &again, &error)) << error;
+}
+
 TEST(CacheModel, TheStateFileReadsBackWhatItWrote)
 {
     SystemState state;

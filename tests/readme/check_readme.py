@@ -132,7 +132,7 @@ def check_module_record(block, context, failures):
 
 
 # The quick start's Windows: Install-Module imports the built module, which takes
-# this for an elevated Windows with 8 GB; the task scheduler and the ACL tools are
+# this for an elevated Windows; the task scheduler and the ACL tools are
 # test doubles that log what they are asked, and the task's definition is kept.
 QUICK_START_WINDOWS = """$ErrorActionPreference = 'Stop'
 $PSStyle.OutputRendering = 'PlainText'
@@ -142,7 +142,6 @@ function Install-Module([string] $Name, [string] $Scope) {
     & $module {
         function script:Test-VelmoraWindows { $true }
         function script:Test-VelmoraElevated { $true }
-        function script:Get-VelmoraPhysicalMemory { [uint64]8GB }
         function script:Get-VelmoraOutputCodePage { 65001 }
     }
 }

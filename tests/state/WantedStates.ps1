@@ -36,3 +36,34 @@ function Get-WantedStateCase([string] $Path, [int] $Bits) {
         }
     }
 }
+
+# A case's wanted state as properties that a cmdlet or a class can be given:
+# Hard ($true, $false, or $null where not given) and each size given, in MB or
+# as a [decimal] share; $null where the JSON holds what no parameter can (not
+# one object, a name unknown or in another case or given twice, a value not of
+# its kind, a number with an exponent).
+function ConvertFrom-WantedStateJson([string] $Wanted) {
+    if ($Wanted -match '\d[eE]') { return $null }
+    try {
+        $object = ConvertFrom-Json -InputObject $Wanted -AsHashtable -NoEnumerate -ErrorAction Stop
+    } catch {
+        return $null
+    }
+    if ($object -isnot [System.Collections.IDictionary]) { return $null }
+    $names = @([regex]::Matches($Wanted, '"(\w+)"\s*:') | ForEach-Object { $_.Groups[1].Value })
+    if ($names.Count -ne $object.Count) { return $null }
+    $properties = @{ Hard = $null }
+    foreach ($name in $names) {
+        $value = $object[$name]
+        if ($name -ceq 'hardLimits' -and $value -is [bool]) {
+            $properties.Hard = $value
+        } elseif ($name -cin 'minimumMB', 'maximumMB' -and ($value -is [long] -or $value -is [int])) {
+            $properties[$name] = [long]$value
+        } elseif ($name -cin 'minimumPercent', 'maximumPercent' -and ($value -is [long] -or $value -is [int] -or $value -is [double])) {
+            $properties[$name] = [decimal]$value
+        } else {
+            return $null
+        }
+    }
+    return $properties
+}

@@ -32,8 +32,12 @@ function Get-VelmoraStartupTask {
     if (Test-Path -LiteralPath $folder.StartupScript) {
         $line = Select-String -LiteralPath $folder.StartupScript -Pattern $script:StartupWantedLine | Select-Object -First 1
         if ($line) {
-            foreach ($found in [regex]::Matches($line.Matches[0].Groups[1].Value, '(\w+) = (\d+)')) {
-                $sizes[$found.Groups[1].Value] = [uint64]$found.Groups[2].Value
+            foreach ($found in [regex]::Matches($line.Matches[0].Groups[1].Value, '(\w+) = (\d+(?:\.\d+)?)')) {
+                $value = [decimal]::Parse($found.Groups[2].Value, [System.Globalization.CultureInfo]::InvariantCulture)
+                if ($found.Groups[1].Value -like '*MB') {
+                    $value = [uint64]$value
+                }
+                $sizes[$found.Groups[1].Value] = $value
             }
         }
     } elseif (Test-Path -LiteralPath $folder.Startup) {

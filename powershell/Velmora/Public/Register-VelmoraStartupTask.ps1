@@ -3,9 +3,10 @@ function Register-VelmoraStartupTask {
     .SYNOPSIS
     Applies file cache limits at every start of Windows, from a task that runs as SYSTEM.
     .DESCRIPTION
-    Checks the sizes as Velmora would judge them at every start (whole megabytes, within its range, the minimum
-    below the maximum, the maximum at least 16 MB and, unless -Force, not above physical memory), then, one step
-    after the other:
+    Has VelmoraState judge the sizes first, by the rules the DSC 3 resource and Set-VelmoraFileCacheLimit share
+    (whole megabytes, within the program's range, the minimum below the maximum, the maximum at least 16 MB and,
+    unless -Force, not above physical memory; Velmora.SizesRefused, Velmora.WantedStateNotValid), then, one
+    step after the other:
     folder: makes $env:ProgramFiles\Velmora and $env:ProgramData\Velmora;
     owner: makes Administrators the owner of the records folder (takeown);
     permissions: lets only SYSTEM and Administrators use it (icacls);
@@ -25,10 +26,12 @@ function Register-VelmoraStartupTask {
     .PARAMETER MaximumBytes
     The maximum size of the file cache in bytes, a whole number of megabytes (2GB).
     .PARAMETER MinimumPercent
-    The minimum as a share of the machine's physical memory, 1 to 100 percent, worked out in whole megabytes
-    at each run of the task, so that a resized virtual machine gets its new share at its next start.
+    The minimum as a share of the machine's physical memory in percent, above 0 and at most 100, with up to
+    four places after the point, worked out in whole megabytes at each run of the task, so that a resized
+    virtual machine gets its new share at its next start.
     .PARAMETER MaximumPercent
-    The maximum as a share of the machine's physical memory, 1 to 100 percent, worked out at each run.
+    The maximum as a share of the machine's physical memory in percent, above 0 and at most 100, with up to
+    four places after the point, worked out at each run.
     .PARAMETER RepeatEvery
     Runs the task again at this interval (one minute at the least) as well as at start-up. Each run reads the
     limits first and sets them only where they differ, so that limits changed by anything else are put back;
@@ -60,8 +63,8 @@ function Register-VelmoraStartupTask {
     param(
         [Parameter(Mandatory = $true, Position = 0, ParameterSetName = 'Bytes')] [uint64] $MinimumBytes,
         [Parameter(Mandatory = $true, Position = 1, ParameterSetName = 'Bytes')] [uint64] $MaximumBytes,
-        [Parameter(Mandatory = $true, ParameterSetName = 'Percent')] [ValidateRange(1, 100)] [int] $MinimumPercent,
-        [Parameter(Mandatory = $true, ParameterSetName = 'Percent')] [ValidateRange(1, 100)] [int] $MaximumPercent,
+        [Parameter(Mandatory = $true, ParameterSetName = 'Percent')] [decimal] $MinimumPercent,
+        [Parameter(Mandatory = $true, ParameterSetName = 'Percent')] [decimal] $MaximumPercent,
         [TimeSpan] $RepeatEvery,
         [switch] $Force
     )
@@ -75,10 +78,6 @@ function Register-VelmoraStartupTask {
     if ($sizes.Error) {
         $PSCmdlet.ThrowTerminatingError($sizes.Error)
     }
-    $refused = Test-VelmoraHardSizes -MinimumMB $sizes.MinimumMB -MaximumMB $sizes.MaximumMB
-    if ($refused) {
-        $PSCmdlet.ThrowTerminatingError($refused)
-    }
     $repeats = $PSBoundParameters.ContainsKey('RepeatEvery')
     if ($repeats -and $RepeatEvery -lt [TimeSpan]::FromMinutes(1)) {
         $exception = New-Object System.ArgumentException("-RepeatEvery is $($RepeatEvery): the task scheduler repeats a task once a minute at the most often")
@@ -88,8 +87,10 @@ function Register-VelmoraStartupTask {
     # task that repeats and so must set only what differs: startup.ps1.
     $powershell = $PSCmdlet.ParameterSetName -eq 'Percent' -or $repeats
     if ($PSCmdlet.ParameterSetName -eq 'Percent') {
-        $wanted = "@{ minimumPercent = $MinimumPercent; maximumPercent = $MaximumPercent }"
-        $applies = "$MinimumPercent % and $MaximumPercent % of memory"
+        $minimumShare = ConvertTo-VelmoraJsonNumber $MinimumPercent
+        $maximumShare = ConvertTo-VelmoraJsonNumber $MaximumPercent
+        $wanted = "@{ minimumPercent = $minimumShare; maximumPercent = $maximumShare }"
+        $applies = "$minimumShare % and $maximumShare % of memory"
     } else {
         $wanted = "@{ minimumMB = $($sizes.MinimumMB); maximumMB = $($sizes.MaximumMB) }"
         $applies = "$($sizes.MinimumMB) MB and $($sizes.MaximumMB) MB"

@@ -3,13 +3,22 @@ function Set-VelmoraFileCacheLimit {
     .SYNOPSIS
     Sets the minimum and maximum size of the system file cache with both hard limits on, or puts recorded limits back.
     .DESCRIPTION
-    Runs Velmora -S with the sizes in whole megabytes, which switches both hard limits on. Sizes are given in
-    bytes, as PowerShell writes them (256MB, 2GB), or as a share of this machine's physical memory, read when
-    the cmdlet runs and rounded down to whole megabytes. A size of 0 keeps that limit as it is.
+    Applies the sizes in whole megabytes with both hard limits on. Sizes are given in bytes, as PowerShell
+    writes them (256MB, 2GB), or as a share of this machine's physical memory, worked out by VelmoraState when
+    the cmdlet runs and rounded down to whole megabytes.
 
-    A size that is not a whole number of megabytes is refused before Velmora runs
-    (Velmora.SizeNotWholeMegabytes), and so is a maximum above the machine's physical memory, which caps
-    nothing (Velmora.MaximumAbovePhysicalMemory), unless -Force is given.
+    VelmoraState judges the sizes first, by the rules the DSC 3 resource, the class resource and the Intune
+    pair share, and sets them only where they are not in force already: sizes that cannot hold as hard limits
+    (the minimum not below the maximum, a maximum under 16 MB or above the machine's physical memory, a share
+    of less than 1 MB, a size past the program's range) are refused before anything changes
+    (Velmora.SizesRefused), as is a share that is not a number above 0 and at most 100 with up to four places
+    (Velmora.WantedStateNotValid) or a share where the memory cannot be read (Velmora.MemoryUnreadable). Where
+    the system keeps a lower maximum than was asked, a warning says what it holds.
+
+    A size that is not a whole number of megabytes is refused before anything runs
+    (Velmora.SizeNotWholeMegabytes). A size of 0 keeps that limit as it is: the sizes then go to Velmora -S as
+    they are, and the system judges them. -Force takes a maximum above physical memory, and also hands the
+    sizes to Velmora -S.
 
     Given a Velmora.FileCacheLimit with its Flags (from Get-VelmoraFileCacheLimit, or Import-Clixml of a
     record), it puts those limits back: the sizes with both hard limits on, then both hard limits off (Velmora
@@ -29,11 +38,13 @@ function Set-VelmoraFileCacheLimit {
     The flags of a recorded Velmora.FileCacheLimit: 0 or 5. Given (usually by property name from the pipeline),
     the sizes are a record to put back, with both hard limits switched off again where it is 0.
     .PARAMETER MinimumPercent
-    The minimum as a share of this machine's physical memory, 1 to 100 percent, rounded down to whole megabytes.
+    The minimum as a share of this machine's physical memory in percent, above 0 and at most 100, with up to
+    four places after the point (12.5, 1.5625), rounded down to whole megabytes.
     .PARAMETER MaximumPercent
-    The maximum as a share of this machine's physical memory, 1 to 100 percent, rounded down to whole megabytes.
+    The maximum as a share of this machine's physical memory in percent, above 0 and at most 100, with up to
+    four places after the point, rounded down to whole megabytes.
     .PARAMETER Force
-    Applies a maximum above the machine's physical memory, which caps nothing.
+    Applies a maximum above the machine's physical memory, which caps nothing, with Velmora -S.
     .PARAMETER PassThru
     Gives the limits in force afterwards, read back with Velmora -G. If that read fails after the change was
     applied, the error is Velmora.ReadBackFailed, and the change stands.
@@ -46,9 +57,10 @@ function Set-VelmoraFileCacheLimit {
 
     Caps the file cache at 2 GB and keeps at least 256 MB for it, both as hard limits.
     .EXAMPLE
-    Set-VelmoraFileCacheLimit -MinimumPercent 2 -MaximumPercent 25 -PassThru
+    Set-VelmoraFileCacheLimit -MinimumPercent 1.5625 -MaximumPercent 12.5 -PassThru
 
-    Sizes both limits from this machine's memory (on 64 GB: 1310 MB and 16384 MB) and shows them afterwards.
+    Sizes both limits from this machine's memory, 1/64 and 1/8 of it (on 64 GB: 1024 MB and 8192 MB), and
+    shows them afterwards.
     .EXAMPLE
     Import-Clixml "$env:ProgramData\Velmora\before.xml" | Set-VelmoraFileCacheLimit -ErrorAction Stop
 
@@ -66,15 +78,20 @@ function Set-VelmoraFileCacheLimit {
         [Parameter(ValueFromPipelineByPropertyName = $true, ParameterSetName = 'Bytes')]
         [int] $Flags,
         [Parameter(Mandatory = $true, ParameterSetName = 'Percent')]
-        [ValidateRange(1, 100)] [int] $MinimumPercent,
+        [decimal] $MinimumPercent,
         [Parameter(Mandatory = $true, ParameterSetName = 'Percent')]
-        [ValidateRange(1, 100)] [int] $MaximumPercent,
+        [decimal] $MaximumPercent,
         [switch] $Force,
         [switch] $PassThru
     )
     process {
         $restore = $PSBoundParameters.ContainsKey('Flags')
         $clear = $false
+        # A wanted state, which VelmoraState resolves: sizes that are not 0, not a
+        # record to put back. It also judges and sets them, unless forced.
+        $wantedState = -not $restore -and
+            ($PSCmdlet.ParameterSetName -eq 'Percent' -or ($MinimumBytes -ne 0 -and $MaximumBytes -ne 0))
+        $judged = $wantedState -and -not $Force
         if ($restore) {
             $record = "Min:[$MinimumBytes], Max:[$MaximumBytes], Flags: $Flags"
             $why = $null
@@ -94,12 +111,20 @@ function Set-VelmoraFileCacheLimit {
             }
             $sizes = [pscustomobject]@{ MinimumMB = ConvertTo-VelmoraWholeMB $MinimumBytes; MaximumMB = ConvertTo-VelmoraWholeMB $MaximumBytes }
             $clear = $Flags -eq 0
-        } else {
+        } elseif ($wantedState) {
             $sizes = Resolve-VelmoraSizes -Given $PSBoundParameters -Force:$Force
             if ($sizes.Error) {
                 $PSCmdlet.WriteError($sizes.Error)
                 return
             }
+        } else {
+            # A size of 0 keeps that limit: no wanted state, the system judges.
+            $wanted = ConvertTo-VelmoraWantedState -Given $PSBoundParameters
+            if ($wanted.Error) {
+                $PSCmdlet.WriteError($wanted.Error)
+                return
+            }
+            $sizes = [pscustomobject]@{ MinimumMB = ConvertTo-VelmoraWholeMB $MinimumBytes; MaximumMB = ConvertTo-VelmoraWholeMB $MaximumBytes }
         }
         $minimum = $sizes.MinimumMB
         $maximum = $sizes.MaximumMB
@@ -110,7 +135,14 @@ function Set-VelmoraFileCacheLimit {
         if (-not $PSCmdlet.ShouldProcess((Get-VelmoraComputerName), $action)) {
             return
         }
-        $set = Invoke-Velmora -Arguments '-S', "$minimum", "$maximum" -Call Set
+        if ($judged) {
+            $set = Invoke-VelmoraState -Method set -Wanted "{`"minimumMB`":$minimum,`"maximumMB`":$maximum}"
+            foreach ($warning in $set.Warnings) {
+                Write-Warning $warning
+            }
+        } else {
+            $set = Invoke-Velmora -Arguments '-S', "$minimum", "$maximum" -Call Set
+        }
         if ($set.Error) {
             $PSCmdlet.WriteError($set.Error)
             return
