@@ -2,14 +2,15 @@
 # into ZIP when that is given:
 #   cmake -D SOURCE_DIR=DIR -D MODULE_DIR=DIR -D VERSION=V -D VENDOR=TEXT
 #         -D DESCRIPTION=TEXT -D URL_BASE=URL -D HOMEPAGE=URL
-#         [-D X64_EXE=FILE -D X86_EXE=FILE] [-D DSC_MANIFEST=FILE] [-D ZIP=FILE]
+#         [-D X64_BUILD=DIR -D X86_BUILD=DIR] [-D DSC_MANIFEST=FILE] [-D ZIP=FILE]
 #         -P PowerShellModule.cmake
 # or packs a module made before (and signed since) as it stands:
 #   cmake -D SOURCE_DIR=DIR -D MODULE_DIR=DIR -D ZIP=FILE -D PACK_ONLY=ON -P PowerShellModule.cmake
 # The module is powershell/Velmora's files in one Velmora.psm1, with its manifest
 # made from the version, the release's URLs (the licence at URL_BASE, the project
 # at HOMEPAGE), the version's CHANGELOG entry and the exported cmdlets, its help,
-# and the two programs in bin\x64 and bin\x86. The
+# and the two programs of each build (Velmora.exe and VelmoraState.exe, from the
+# folder X64_BUILD or X86_BUILD) in bin\x64 and bin\x86. The
 # archive holds the folder Velmora, every entry with the release's one time
 # (SOURCE_DATE_EPOCH, by default the commit's) and fixed permissions, in a fixed
 # order, so that the same commit packs to the same bytes.
@@ -64,15 +65,14 @@ if(NOT PACK_ONLY)
          DESTINATION "${MODULE_DIR}")
     file(COPY "${module}/en-US/about_Velmora.help.txt" DESTINATION "${MODULE_DIR}/en-US")
     foreach(arch IN ITEMS x64 x86)
-        string(TOUPPER "${arch}_EXE" variable)
+        string(TOUPPER "${arch}_BUILD" variable)
         if(DEFINED ${variable})
-            file(COPY "${${variable}}" DESTINATION "${MODULE_DIR}/bin/${arch}")
+            file(COPY "${${variable}}/Velmora.exe" "${${variable}}/VelmoraState.exe" DESTINATION "${MODULE_DIR}/bin/${arch}")
         endif()
     endforeach()
-    # The DSC 3 resource, beside the 64-bit program that it runs.
+    # The DSC 3 resource's manifest, beside the 64-bit VelmoraState.exe that it names.
     if(DEFINED DSC_MANIFEST)
-        include("${SOURCE_DIR}/dsc/DscFiles.cmake")
-        file(COPY "${DSC_MANIFEST}" ${VELMORA_DSC_SOURCES} DESTINATION "${MODULE_DIR}/bin/x64")
+        file(COPY "${DSC_MANIFEST}" DESTINATION "${MODULE_DIR}/bin/x64")
     endif()
 endif()
 

@@ -1,11 +1,12 @@
 # The release archive of a Windows build: Velmora-<version>-win32.zip or
-# -win64.zip with the program, its README and its licence, the administrator's
-# scripts and the startup task's definition (admin/), and in the 64-bit one the
-# DSC 3 resource beside the program; nothing else. Every
+# -win64.zip with the two programs (Velmora.exe and VelmoraState.exe), the README
+# and the licence, the administrator's scripts and the startup task's definition
+# (admin/), and in the 64-bit one the DSC 3 resource's manifest beside
+# VelmoraState.exe; nothing else. Every
 # entry carries one time, SOURCE_DATE_EPOCH (by default the time of the commit
 # checked out), so that the same commit packs to the same bytes.
 
-install(TARGETS Velmora RUNTIME DESTINATION .)
+install(TARGETS Velmora VelmoraState RUNTIME DESTINATION .)
 # The administrator's files are packed from a copy in BUILD_DIR/admin, where a
 # signed release signs the scripts among them before it packs.
 include("${PROJECT_SOURCE_DIR}/admin/AdminFiles.cmake")
@@ -18,7 +19,7 @@ endforeach()
 install(FILES "${PROJECT_SOURCE_DIR}/README.md" "${PROJECT_SOURCE_DIR}/LICENSE" ${admin_files} DESTINATION .)
 if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
     include("${PROJECT_SOURCE_DIR}/dsc/DscFiles.cmake")
-    install(FILES "${VELMORA_DSC_MANIFEST}" ${VELMORA_DSC_SOURCES} DESTINATION .)
+    install(FILES "${VELMORA_DSC_MANIFEST}" DESTINATION .)
 endif()
 
 set(CPACK_GENERATOR ZIP)

@@ -2,9 +2,9 @@
 #   cmake -D SOURCE_DIR=DIR -D FILES=DIR -D VERSION=V -D VENDOR=TEXT -D DESCRIPTION=TEXT
 #         -D HOMEPAGE=URL -D MSI=FILE -P ReleaseMsi.cmake
 # FILES holds what the package installs into %ProgramFiles%\Velmora: the 64-bit
-# Velmora.exe, the administrator's files of admin/ (startup.cmd,
-# VelmoraStartupTask.xml, record.ps1, restore.ps1), the DSC 3 resource (velmora.dsc.resource.json,
-# velmora-dsc.ps1, velmora-dsc.cmd), LICENSE and README.md. msi/Velmora.wxs.in is built
+# Velmora.exe and VelmoraState.exe, the administrator's files of admin/
+# (startup.cmd, VelmoraStartupTask.xml, record.ps1, restore.ps1), the DSC 3
+# resource's manifest (velmora.dsc.resource.json), LICENSE and README.md. msi/Velmora.wxs.in is built
 # by Debian's wixl, which has no Environment element: the rows that put the
 # folder on the system PATH (msi/Environment.idt, naming the wxs's component
 # Program and folder INSTALLDIR) and the two standard actions that apply them
@@ -26,7 +26,7 @@ include("${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
 set(UPGRADE_CODE "2D264B0A-CF20-4DB2-B414-70CEF38B7757")
 string(UUID PRODUCT_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora ${VERSION} x64" TYPE SHA1 UPPER)
 set(contents "")
-set(packed Velmora.exe startup.cmd VelmoraStartupTask.xml record.ps1 restore.ps1 velmora.dsc.resource.json velmora-dsc.ps1 velmora-dsc.cmd LICENSE README.md)
+set(packed Velmora.exe VelmoraState.exe startup.cmd VelmoraStartupTask.xml record.ps1 restore.ps1 velmora.dsc.resource.json LICENSE README.md)
 foreach(file IN LISTS packed)
     file(SHA256 "${FILES}/${file}" hash)
     string(APPEND contents " ${file}=${hash}")

@@ -1,8 +1,9 @@
 #!/bin/sh
-# Builds Velmora.exe as a release has it, the one way the release script, the
-# release check and their test all build it: the win32 or win64 preset
-# configured afresh in BUILD_DIR, without tests, and the program built there
-# (BUILD_DIR/Velmora.exe, ready for cpack). Prints the version it built, the one
+# Builds Velmora.exe and VelmoraState.exe as a release has them, the one way the
+# release script, the release check and their test all build them: the win32 or
+# win64 preset configured afresh in BUILD_DIR, without tests, and the programs
+# built there (BUILD_DIR/Velmora.exe and BUILD_DIR/VelmoraState.exe, ready for
+# cpack). Prints the version it built, the one
 # line on standard output; BUILD_DIR/release.env holds what else the build knows
 # of the release (see ReleaseArchive.cmake). What the build prints goes to
 # BUILD_DIR.log, and to standard error when it fails.
@@ -19,7 +20,7 @@ arch=$1 build=$2
 log="$build.log"
 {
     cmake --preset "$arch" -S "$root" -B "$build" -DVELMORA_BUILD_TESTS=OFF &&
-        cmake --build "$build" --target Velmora
+        cmake --build "$build" --target Velmora VelmoraState
 } >"$log" 2>&1 || {
     cat "$log" >&2
     echo "build-release.sh: building $arch failed" >&2

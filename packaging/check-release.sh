@@ -1,10 +1,10 @@
 #!/bin/sh
 # Checks a published Velmora archive against the checked-out commit: builds and
 # packs that commit afresh and compares the two archives byte for byte. A signed
-# Velmora.exe (a signature is the one thing the build cannot make) must be this
-# build once its signature is taken off, and so must the signed record.ps1 and
-# restore.ps1; the archive is then packed again with the signed files in it, and
-# compared whole.
+# Velmora.exe or VelmoraState.exe (a signature is the one thing the build cannot
+# make) must be this build once its signature is taken off, and so must the
+# signed record.ps1 and restore.ps1; the archive is then packed again with the
+# signed files in it, and compared whole.
 #
 # Usage: sh packaging/check-release.sh Velmora-VERSION-ARCH.zip | URL
 # Exit code: 0 the archive holds this commit's build, 1 it does not, 2 usage.
@@ -42,20 +42,24 @@ if [ "$built_version" != "$version" ]; then
     exit 1
 fi
 
-unzip -p "$archive" Velmora.exe >"$scratch/published.exe"
-if osslsigncode remove-signature -in "$scratch/published.exe" -out "$scratch/unsigned.exe" \
-    >"$scratch/signature.log" 2>&1; then
-    echo "The published Velmora.exe is signed; comparing it without its signature"
-    if ! cmp -s "$scratch/unsigned.exe" "$build/Velmora.exe"; then
-        echo "DIFFERENT: $name holds another program than this commit's build"
+# Each program: a signed one must be this commit's build once its signature is
+# taken off, and is packed as published.
+for program in Velmora.exe VelmoraState.exe; do
+    unzip -p "$archive" "$program" >"$scratch/published.exe"
+    if osslsigncode remove-signature -in "$scratch/published.exe" -out "$scratch/unsigned.exe" \
+        >"$scratch/signature.log" 2>&1; then
+        echo "The published $program is signed; comparing it without its signature"
+        if ! cmp -s "$scratch/unsigned.exe" "$build/$program"; then
+            echo "DIFFERENT: $name holds another $program than this commit's build"
+            exit 1
+        fi
+        # Packed as the release packed it: with the signed program.
+        cp "$scratch/published.exe" "$build/$program"
+    elif ! grep -q "No signature found" "$scratch/signature.log"; then
+        cat "$scratch/signature.log" >&2
         exit 1
     fi
-    # Packed as the release packed it: with the signed program.
-    cp "$scratch/published.exe" "$build/Velmora.exe"
-elif ! grep -q "No signature found" "$scratch/signature.log"; then
-    cat "$scratch/signature.log" >&2
-    exit 1
-fi
+done
 
 # The administrator's scripts: a signed one must be this commit's once its
 # signature is taken off, and is packed as published.

@@ -26,7 +26,7 @@
 #                               HOMEPAGE/releases/download/vVERSION)
 #   VELMORA_HOMEPAGE_URL        the project's home page (default: the project's
 #                               HOMEPAGE_URL in CMakeLists.txt)
-#   VELMORA_SIGN_PKCS12         a PKCS#12 file: each Velmora.exe with the
+#   VELMORA_SIGN_PKCS12         a PKCS#12 file: each Velmora.exe and VelmoraState.exe with the
 #                               record.ps1 and restore.ps1 beside it, the
 #                               module's .psm1, .psd1 and .ps1xml, and the MSI are
 #                               Authenticode-signed (SHA-256) with it before they
@@ -131,8 +131,8 @@ trap 'rm -rf "$scratch" "$made"' EXIT
 for arch in win32 win64; do
     build="$scratch/$arch"
     if [ -n "$pkcs12" ]; then
-        # The program, and the administrator's scripts beside it (see ReleaseArchive.cmake).
-        for file in Velmora.exe admin/record.ps1 admin/restore.ps1; do
+        # The programs, and the administrator's scripts beside them (see ReleaseArchive.cmake).
+        for file in Velmora.exe VelmoraState.exe admin/record.ps1 admin/restore.ps1; do
             sign "$build/$file"
         done
     fi
@@ -144,12 +144,12 @@ for arch in win32 win64; do
     cp "$ARCHIVE" "$made/"
 done
 
-# The PowerShell module, with both programs as the archives hold them, and its
+# The PowerShell module, with the programs as the archives hold them, and its
 # script, manifest and view signed like them, so that AllSigned runs it.
 module="$scratch/powershell/Velmora"
 cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
     -D "DESCRIPTION=$DESCRIPTION" -D "URL_BASE=$url_base" -D "HOMEPAGE=$homepage" \
-    -D "X64_EXE=$scratch/win64/Velmora.exe" -D "X86_EXE=$scratch/win32/Velmora.exe" \
+    -D "X64_BUILD=$scratch/win64" -D "X86_BUILD=$scratch/win32" \
     -D "DSC_MANIFEST=$scratch/win64/dsc/velmora.dsc.resource.json" -P "$root/packaging/PowerShellModule.cmake"
 if [ -n "$pkcs12" ]; then
     for file in Velmora.psm1 Velmora.psd1 Velmora.Format.ps1xml; do
@@ -160,8 +160,8 @@ cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "ZIP=$made/Velmora-$versi
     -P "$root/packaging/PowerShellModule.cmake"
 
 # The per-machine Windows Installer package: what the 64-bit archive holds (the
-# program, the scripts the operations guide runs, the startup task's definition,
-# the DSC 3 resource, the licence and the README); signed like the programs.
+# programs, the scripts the operations guide runs, the startup task's definition,
+# the DSC 3 resource's manifest, the licence and the README); signed like the programs.
 # Then the Chocolatey package that carries it.
 msi_files="$scratch/msi"
 unzip -q "$made/Velmora-$version-win64.zip" -d "$msi_files"

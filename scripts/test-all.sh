@@ -9,8 +9,9 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-packages="cmake ninja-build g++ git libgtest-dev python3 python3-pefile python3-yaml hyperfine zip unzip ansible
-g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 qemu-user locales osslsigncode openssl wixl msitools"
+packages="cmake ninja-build g++ git libgtest-dev nlohmann-json3-dev python3 python3-pefile python3-yaml
+python3-jsonschema hyperfine zip unzip ansible g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
+qemu-user locales osslsigncode openssl wixl msitools"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -23,7 +24,14 @@ done
 if [ -n "$missing" ]; then
     echo "Installing:$missing"
     dpkg --print-foreign-architectures | grep -qx i386 || as_root dpkg --add-architecture i386
-    as_root apt-get update -q
+    # A mirror caught mid-sync fails one index now and then: tried three times,
+    # a minute apart, then the install goes on with the lists that did arrive,
+    # and fails itself if a package is missing.
+    for attempt in 1 2 3; do
+        as_root apt-get update -q && break
+        echo "apt-get update failed in part (attempt $attempt of 3)" >&2
+        [ "$attempt" -eq 3 ] || sleep 60
+    done
     # shellcheck disable=SC2086
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 fi

@@ -70,15 +70,16 @@ def check_module(folder, archives, version, url_base, homepage):
         expect("the module archive's entries",
                ["Velmora/LICENSE", "Velmora/Velmora.Format.ps1xml", "Velmora/Velmora.psd1", "Velmora/Velmora.psm1",
                 "Velmora/VelmoraStartupTask.xml",
-                "Velmora/bin/x64/Velmora.exe", "Velmora/bin/x64/velmora-dsc.cmd", "Velmora/bin/x64/velmora-dsc.ps1",
-                "Velmora/bin/x64/velmora.dsc.resource.json", "Velmora/bin/x86/Velmora.exe",
+                "Velmora/bin/x64/Velmora.exe", "Velmora/bin/x64/VelmoraState.exe",
+                "Velmora/bin/x64/velmora.dsc.resource.json", "Velmora/bin/x86/Velmora.exe", "Velmora/bin/x86/VelmoraState.exe",
                 "Velmora/en-US/about_Velmora.help.txt",
                 "Velmora/startup.cmd", "Velmora/startup.ps1"],
                module.namelist())
         for arch, program in (("win64", "x64"), ("win32", "x86")):
             with zipfile.ZipFile(os.path.join(folder, archives[arch])) as archive:
-                expect(f"the module's {program} Velmora.exe is the {arch} archive's", archive.read("Velmora.exe"),
-                       module.read(f"Velmora/bin/{program}/Velmora.exe"))
+                for name in ("Velmora.exe", "VelmoraState.exe"):
+                    expect(f"the module's {program} {name} is the {arch} archive's", archive.read(name),
+                           module.read(f"Velmora/bin/{program}/{name}"))
         manifest = module.read("Velmora/Velmora.psd1").decode("utf-8")
     for key, value in (("ModuleVersion", version), ("LicenseUri", f"{url_base}/LICENSE"), ("ProjectUri", homepage)):
         found = re.search(r"^\s*" + key + r"\s*=\s*'([^']*)'", manifest, re.M)

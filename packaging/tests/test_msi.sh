@@ -33,8 +33,8 @@ newer="$((major + 1)).0.0"
 package() {
     files="$scratch/files-$2"
     mkdir -p "$files"
-    cp "$exe" "$source_dir"/admin/*.cmd "$source_dir"/admin/*.ps1 "$source_dir"/admin/*.xml "$manifest" "$source_dir/dsc/velmora-dsc.ps1" \
-        "$source_dir/dsc/velmora-dsc.cmd" "$source_dir/LICENSE" "$files/"
+    cp "$exe" "$(dirname "$exe")/VelmoraState.exe" "$source_dir"/admin/*.cmd "$source_dir"/admin/*.ps1 \
+        "$source_dir"/admin/*.xml "$manifest" "$source_dir/LICENSE" "$files/"
     { cat "$source_dir/README.md"; echo "${3:-}"; } >"$files/README.md"
     # Files of another time, as another clone has them.
     [ "$2" != second.msi ] || touch -d 2001-01-01 "$files"/*
@@ -87,7 +87,7 @@ done
 
 # Installed silently.
 [ "$(msiexec /i first.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi /qn"; }
-[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe VelmoraStartupTask.xml record.ps1 restore.ps1 startup.cmd velmora-dsc.cmd velmora-dsc.ps1 velmora.dsc.resource.json " ] ||
+[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe VelmoraStartupTask.xml VelmoraState.exe record.ps1 restore.ps1 startup.cmd velmora.dsc.resource.json " ] ||
     fail "C:\\Program Files\\Velmora holds: $(ls "$program_dir" | tr '\n' ' ')"
 cmp "$exe" "$program_dir/Velmora.exe" || fail "the installed Velmora.exe is not the one packed"
 value "$environment" PATH | grep -q -i -F 'C:\Program Files\Velmora' || fail "the folder is not on the system PATH"

@@ -3,12 +3,12 @@
 #
 # Usage:
 #   test_release.sh reproducible SOURCE_DIR ARCH
-#       two release builds of ARCH in two folders give the same Velmora.exe,
-#       byte for byte, with no build path inside
+#       two release builds of ARCH in two folders give the same Velmora.exe and
+#       VelmoraState.exe, byte for byte, with no build path inside
 #   test_release.sh archive BUILD_DIR VERSION ARCH
-#       the release archive holds exactly Velmora.exe, README.md and LICENSE (and
-#       for win64 the DSC 3 resource), each with the one time and the
-#       permissions a release gives them
+#       the release archive holds exactly the two programs, README.md, LICENSE
+#       and the administrator's files (and for win64 the DSC 3 resource's
+#       manifest), each with the one time and the permissions a release gives them
 #   test_release.sh script SOURCE_DIR VERSION HOMEPAGE
 #       packaging/release.sh refuses URLs that never resolve, makes a trial release
 #       with them when told to, makes the same bytes from two clones at two times,
@@ -30,13 +30,16 @@ reproducible)
         sh "$source_dir/packaging/build-release.sh" "$arch" "$scratch/$folder" >/dev/null ||
             fail "build-release.sh $arch"
     done
-    cmp "$scratch/first/Velmora.exe" "$scratch/second folder/Velmora.exe" || fail "two builds of the same source differ"
-    for path in "$scratch" "$source_dir"; do
-        if grep -q -F -- "$path" "$scratch/first/Velmora.exe"; then
-            fail "Velmora.exe holds the path $path"
-        fi
+    for program in Velmora.exe VelmoraState.exe; do
+        cmp "$scratch/first/$program" "$scratch/second folder/$program" ||
+            fail "two builds of the same source give two $program"
+        for path in "$scratch" "$source_dir"; do
+            if grep -q -F -- "$path" "$scratch/first/$program"; then
+                fail "$program holds the path $path"
+            fi
+        done
+        echo "ok: both builds of $program are $(sha256sum <"$scratch/first/$program" | cut -c1-64)"
     done
-    echo "ok: both builds are $(sha256sum <"$scratch/first/Velmora.exe" | cut -c1-64)"
     ;;
 archive)
     build_dir=$2 version=$3 arch=$4
@@ -46,18 +49,20 @@ archive)
     (cd "$build_dir" && env -u SOURCE_DATE_EPOCH cpack >/dev/null) || fail "cpack"
     archive="$build_dir/package/Velmora-$version-$arch.zip"
     listed=$(unzip -Z1 "$archive" | LC_ALL=C sort | tr '\n' ' ')
-    expected="LICENSE README.md Velmora.exe VelmoraStartupTask.xml record.ps1 restore.ps1 startup.cmd "
-    # The 64-bit program has the DSC 3 resource beside it.
-    [ "$arch" = win32 ] || expected="${expected}velmora-dsc.cmd velmora-dsc.ps1 velmora.dsc.resource.json "
+    expected="LICENSE README.md Velmora.exe VelmoraStartupTask.xml VelmoraState.exe record.ps1 restore.ps1 startup.cmd "
+    # The 64-bit VelmoraState.exe has the DSC 3 resource's manifest beside it.
+    [ "$arch" = win32 ] || expected="${expected}velmora.dsc.resource.json "
     [ "$listed" = "$expected" ] || fail "$archive holds: $listed"
-    unzip -p "$archive" Velmora.exe | cmp - "$build_dir/Velmora.exe" || fail "the archived Velmora.exe is not the one built"
+    for program in Velmora.exe VelmoraState.exe; do
+        unzip -p "$archive" "$program" | cmp - "$build_dir/$program" || fail "the archived $program is not the one built"
+    done
     # Every entry: the commit's time, and the same permissions wherever it is packed.
     expected_time=$(TZ=UTC date -d "@$epoch" '+%y-%b-%d %H:%M')
     TZ=UTC unzip -Zs "$archive" | awk -v time="$expected_time" -v count="$(echo $expected | wc -w)" '
         NF >= 9 && $1 ~ /^-/ {
             entries++
             if ($7 " " $8 != time) { print "FAILED: " $NF " carries the time " $7 " " $8 ", not " time; bad = 1 }
-            mode = ($NF == "Velmora.exe") ? "-rwxr-xr-x" : "-rw-r--r--"
+            mode = ($NF ~ /\.exe$/) ? "-rwxr-xr-x" : "-rw-r--r--"
             if ($1 != mode) { print "FAILED: " $NF " has the permissions " $1 ", not " mode; bad = 1 }
         }
         END { if (entries != count) { print "FAILED: " entries " entries listed"; bad = 1 } exit bad }' ||
@@ -163,23 +168,27 @@ script)
         "https://velmora.example.org" "$commit_date" || fail "the signed release's sums or manifests"
     for arch in win32 win64; do
         zip="$scratch/signed/Velmora-$version-$arch.zip"
-        unzip -p "$zip" Velmora.exe >"$scratch/signed.exe"
-        osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" \
-            -in "$scratch/signed.exe" >"$scratch/verify.log" 2>&1 ||
-            { cat "$scratch/verify.log"; fail "the signature of $arch's Velmora.exe does not verify"; }
-        grep -q 'Message digest algorithm *: SHA256' "$scratch/verify.log" ||
-            { cat "$scratch/verify.log"; fail "$arch's signature is not SHA-256"; }
-        grep -q 'Timestamp Server Signature verification: ok' "$scratch/verify.log" ||
-            { cat "$scratch/verify.log"; fail "$arch's signature carries no valid time stamp"; }
-        osslsigncode remove-signature -in "$scratch/signed.exe" -out "$scratch/stripped.exe" >/dev/null ||
-            fail "osslsigncode remove-signature"
-        unzip -p "$scratch/first/Velmora-$version-$arch.zip" Velmora.exe | cmp - "$scratch/stripped.exe" ||
-            fail "$arch: the signed Velmora.exe less its signature is not the unsigned build"
+        for program in Velmora.exe VelmoraState.exe; do
+            unzip -p "$zip" "$program" >"$scratch/signed.exe"
+            osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" \
+                -in "$scratch/signed.exe" >"$scratch/verify.log" 2>&1 ||
+                { cat "$scratch/verify.log"; fail "the signature of $arch's $program does not verify"; }
+            grep -q 'Message digest algorithm *: SHA256' "$scratch/verify.log" ||
+                { cat "$scratch/verify.log"; fail "$arch's signature of $program is not SHA-256"; }
+            grep -q 'Timestamp Server Signature verification: ok' "$scratch/verify.log" ||
+                { cat "$scratch/verify.log"; fail "$arch's signature of $program carries no valid time stamp"; }
+            osslsigncode remove-signature -in "$scratch/signed.exe" -out "$scratch/stripped.exe" >/dev/null ||
+                fail "osslsigncode remove-signature"
+            unzip -p "$scratch/first/Velmora-$version-$arch.zip" "$program" | cmp - "$scratch/stripped.exe" ||
+                fail "$arch: the signed $program less its signature is not the unsigned build"
+            rm -f "$scratch/stripped.exe"
+        done
         sh "$scratch/first clone/packaging/check-release.sh" "$zip" >"$scratch/check.log" 2>&1 ||
             { cat "$scratch/check.log"; fail "check-release.sh does not recognise $zip"; }
-        grep -q '^The published Velmora.exe is signed' "$scratch/check.log" ||
-            { cat "$scratch/check.log"; fail "check-release.sh did not say it took the signature off"; }
-        rm -f "$scratch/stripped.exe"
+        for program in Velmora.exe VelmoraState.exe; do
+            grep -q "^The published $program is signed" "$scratch/check.log" ||
+                { cat "$scratch/check.log"; fail "check-release.sh did not say it took the signature off $program"; }
+        done
         # The administrator's scripts, signed as the module's are.
         for file in record.ps1 restore.ps1; do
             unzip -p "$zip" "$file" >"$scratch/$file"
