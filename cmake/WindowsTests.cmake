@@ -100,6 +100,8 @@ if(VELMORA_README_TESTS)
         ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 600)
 endif()
 
-add_test(NAME pe.format-imports-resources
-    COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/check_pe.py"
-            $<TARGET_FILE:Velmora> "${PROJECT_VERSION}" "${VELMORA_WINDOWS_ARCH}")
+foreach(program IN ITEMS Velmora VelmoraState)
+    add_test(NAME pe.${program}
+        COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/check_pe.py"
+                $<TARGET_FILE:${program}> "${PROJECT_VERSION}" "${VELMORA_WINDOWS_ARCH}")
+endforeach()

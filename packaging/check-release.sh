@@ -45,7 +45,10 @@ fi
 # Each program: a signed one must be this commit's build once its signature is
 # taken off, and is packed as published.
 for program in Velmora.exe VelmoraState.exe; do
-    unzip -p "$archive" "$program" >"$scratch/published.exe"
+    if ! unzip -p "$archive" "$program" >"$scratch/published.exe" 2>/dev/null; then
+        echo "DIFFERENT: $name holds no $program"
+        exit 1
+    fi
     if osslsigncode remove-signature -in "$scratch/published.exe" -out "$scratch/unsigned.exe" \
         >"$scratch/signature.log" 2>&1; then
         echo "The published $program is signed; comparing it without its signature"

@@ -1,11 +1,12 @@
 #!/usr/bin/python3
-"""Reads the built Velmora.exe back: a console program for its architecture (PE32
-for Intel 80386, or PE32+ for AMD64) for Windows 6.0 and later, with the
+"""Reads a built program (Velmora.exe or VelmoraState.exe) back: a console
+program for its architecture (PE32 for Intel 80386, or PE32+ for AMD64) for
+Windows 6.0 and later, with the
 security marks each build carries, that imports only system DLLs and carries
 exactly one manifest, asInvoker and without uiAccess, and version information
 that matches the project version.
 
-Usage: check_pe.py Velmora.exe VERSION win32|win64
+Usage: check_pe.py PROGRAM.exe VERSION win32|win64
 """
 import os
 import re
@@ -90,7 +91,7 @@ def main():
     expect("FileVersion", version, strings.get("FileVersion"))
     expect("ProductVersion", version, strings.get("ProductVersion"))
     expect("ProductName", "Velmora", strings.get("ProductName"))
-    expect("OriginalFilename", "Velmora.exe", strings.get("OriginalFilename"))
+    expect("OriginalFilename", os.path.basename(path), strings.get("OriginalFilename"))
     if not strings.get("FileDescription"):
         failures.fail("FileDescription: expected a description, got none")
     if "Copyright" not in strings.get("LegalCopyright", ""):
