@@ -45,6 +45,8 @@ fi
 # Each program: a signed one must be this commit's build once its signature is
 # taken off, and is packed as published.
 for program in Velmora.exe VelmoraState.exe; do
+    # osslsigncode writes no file that is there already.
+    rm -f "$scratch/unsigned.exe"
     if ! unzip -p "$archive" "$program" >"$scratch/published.exe" 2>/dev/null; then
         echo "DIFFERENT: $name holds no $program"
         exit 1
