@@ -2,7 +2,10 @@
 # Velmora's whole job is one or two system calls, so what it costs is its process
 # start. This times "Velmora -G" against an empty program built exactly as it is,
 # in interleaved rounds, and prints min, median and max of each and the ratio
-# Velmora / empty.
+# Velmora / empty. Then, but for win32, it times VelmoraState's get, test and set
+# of a wanted state in place against "Velmora -G", all started the same way
+# (through one sh -c wrapper that sets standard input), and prints the median of
+# each and the ratio operation / Velmora -G.
 #
 # Usage: bench/startup.sh [--rounds R] [--runs N] [--build DIR] sim|sim64|win32|win64|all
 #   sim, sim64    build/sim/Velmora, build/sim64/Velmora on the simulated system
@@ -96,25 +99,94 @@ print(f"| {name} | {len(times['Velmora'])} | " + " / ".join(f"{v:.2f}" for v in 
 PY
 }
 
-# simulated NAME BUILD_DIR
-simulated() {
-    : >"$scratch/state"
-    VELMORA_SIM_STATE="$scratch/state" measure "$1" "${rounds:-100}" "${runs:-3}" 1 "$2/Velmora" "$2/VelmoraEmpty"
+# The wanted state, in place on the system before every run.
+wanted="$scratch/wanted.json"
+printf '%s\n' '{"minimumMB":256,"maximumMB":2048}' >"$wanted"
+in_place='memory=8589934592
+min=268435456
+max=2147483648
+flags=5'
+
+# measure_state NAME ROUNDS RUNS VELMORA STATE [RUNNER]: each round times Velmora -G
+# and the three operations, after one unmeasured run of each.
+measure_state() {
+    name=$1 n_rounds=$2 n_runs=$3 velmora=$4 state=$5 runner=${6:-}
+    for operation in get test set; do
+        # shellcheck disable=SC2086
+        $runner "$state" "$operation" <"$wanted" >"$scratch/first-run.log" 2>&1 || {
+            echo "startup.sh: $name: VelmoraState $operation failed:" >&2
+            cat "$scratch/first-run.log" >&2
+            exit 1
+        }
+    done
+    round=1
+    while [ "$round" -le "$n_rounds" ]; do
+        hyperfine -N --style none --warmup 1 --runs "$n_runs" --export-json "$scratch/$name-$round.json" \
+            -n velmora "sh -c 'exec $runner \"\$0\" -G </dev/null' $velmora" \
+            -n get "sh -c 'exec $runner \"\$0\" get <$wanted' $state" \
+            -n test "sh -c 'exec $runner \"\$0\" test <$wanted' $state" \
+            -n set "sh -c 'exec $runner \"\$0\" set <$wanted' $state" \
+            >/dev/null 2>"$scratch/hyperfine.log" || {
+            cat "$scratch/hyperfine.log" >&2
+            exit 1
+        }
+        round=$((round + 1))
+    done
+    python3 - "$name" "$scratch" <<'PY'
+import glob, json, statistics, sys
+name, scratch = sys.argv[1], sys.argv[2]
+times = {}
+for path in sorted(glob.glob(f"{scratch}/{name}-*.json")):
+    for result in json.load(open(path))["results"]:
+        times.setdefault(result["command"], []).extend(result["times"])
+base = statistics.median(times["velmora"])
+cells = [f"{1000 * base:.2f}"]
+for operation in ("get", "test", "set"):
+    median = statistics.median(times[operation])
+    cells.append(f"{1000 * median:.2f} ({median / base:.2f})")
+print(f"| {name} | {len(times['velmora'])} | " + " | ".join(cells) + " |")
+PY
 }
 
-# windows NAME BUILD_DIR DEFAULT_ROUNDS DEFAULT_RUNS WARMUP
+# simulated NAME BUILD_DIR WHAT: WHAT is startup or state.
+simulated() {
+    if [ "$3" = startup ]; then
+        : >"$scratch/state"
+        VELMORA_SIM_STATE="$scratch/state" measure "$1" "${rounds:-100}" "${runs:-3}" 1 "$2/Velmora" "$2/VelmoraEmpty"
+    else
+        printf '%s\n' "$in_place" >"$scratch/state"
+        VELMORA_SIM_STATE="$scratch/state" measure_state "$1" "${rounds:-100}" "${runs:-3}" "$2/Velmora" \
+            "$2/VelmoraState"
+    fi
+}
+
+# windows NAME BUILD_DIR DEFAULT_ROUNDS DEFAULT_RUNS WARMUP WHAT
 windows() {
     export WINEPREFIX="${WINEPREFIX:-$2/wineprefix}"
     "$wine_sh" --start >/dev/null
-    mkdir "$scratch/$1"
-    cp "$2/cachesim/Velmora.exe" "$2/cachesim/VelmoraEmpty.exe" "$2/cachesim/CACHESIM.dll" "$scratch/$1/"
-    measure "$1" "${rounds:-$3}" "${runs:-$4}" "$5" "$scratch/$1/Velmora.exe" "$scratch/$1/VelmoraEmpty.exe" "$wine_sh"
+    folder="$scratch/$1-$6"
+    mkdir "$folder"
+    cp "$2/cachesim/Velmora.exe" "$2/cachesim/VelmoraEmpty.exe" "$2/cachesim/CACHESIM.dll" "$folder/"
+    if [ "$6" = startup ]; then
+        measure "$1" "${rounds:-$3}" "${runs:-$4}" "$5" "$folder/Velmora.exe" "$folder/VelmoraEmpty.exe" "$wine_sh"
+    else
+        cp "$2/cachesim/VelmoraState.exe" "$folder/"
+        printf '%s\n' "$in_place" >"$folder/cachesim.state"
+        measure_state "$1" "${rounds:-$3}" "${runs:-$4}" "$folder/Velmora.exe" "$folder/VelmoraState.exe" "$wine_sh"
+    fi
     "$wine_sh" --stop
 }
 
 echo "| system | runs each | Velmora -G ms (min / median / max) | empty ms (min / median / max) | ratio (min / median / max) |"
 echo "|---|---|---|---|---|"
-case $target in sim | all) simulated sim "${build:-$root/build/sim}" ;; esac
-case $target in sim64 | all) simulated sim64 "${build:-$root/build/sim64}" ;; esac
-case $target in win32 | all) windows win32 "${build:-$root/build/win32}" 3 1 0 ;; esac
-case $target in win64 | all) windows win64 "${build:-$root/build/win64}" 20 3 1 ;; esac
+case $target in sim | all) simulated sim "${build:-$root/build/sim}" startup ;; esac
+case $target in sim64 | all) simulated sim64 "${build:-$root/build/sim64}" startup ;; esac
+case $target in win32 | all) windows win32 "${build:-$root/build/win32}" 3 1 0 startup ;; esac
+case $target in win64 | all) windows win64 "${build:-$root/build/win64}" 20 3 1 startup ;; esac
+[ "$target" != win32 ] || exit 0
+echo
+echo "| system | runs each | Velmora -G ms (median) | get ms (ratio) | test ms (ratio) | set ms (ratio) |"
+echo "|---|---|---|---|---|---|"
+case $target in sim | all) simulated sim "${build:-$root/build/sim}" state ;; esac
+case $target in sim64 | all) simulated sim64 "${build:-$root/build/sim64}" state ;; esac
+case $target in win64 | all) windows win64 "${build:-$root/build/win64}" 20 3 1 state ;; esac

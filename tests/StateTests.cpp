@@ -166,6 +166,27 @@ TEST_F(StateSim, ResolveMayAllowAMaximumAboveMemory)
     EXPECT_EQ(2, Run({"resolve", "--allow-above-memory"}, PipedText("{\"minimumMB\":256,\"maximumMB\":16}")).exitCode);
 }
 
+// Input that no parser should choke on ends as input not valid, with a message
+// that is itself valid JSON, and never as a crash.
+TEST_F(StateSim, OddInputIsRefusedCleanly)
+{
+    const std::string deep = std::string(30000, '[') + std::string(30000, ']');
+    const std::string nested = "{\"minimumMB\":" + std::string(30000, '[') + std::string(30000, ']') + "}";
+    for (const std::string &input : {std::string("{\"\xff\xfe\":1}"), std::string("{\"minimumMB\":256\0}", 16),
+                                     std::string("{\"minimumMB\":"), std::string("{\"a\":\"\\ud800\"}"), deep,
+                                     nested, std::string("{} {}"), std::string("\xEF\xBB{}"),
+                                     std::string("{\"minimumPercent\":1" + std::string(400, '0') + "}")}) {
+        Write("");
+        ToolResult result = Run({"test"}, PipedText(input));
+        SCOPED_TRACE(Visible(input.substr(0, 40)));
+        EXPECT_EQ(1, result.exitCode);
+        EXPECT_EQ("", result.out);
+        std::vector<std::string> levels;
+        EXPECT_TRUE(MessageLevels(result.err, &levels));
+        EXPECT_EQ(std::vector<std::string>{"error"}, levels);
+    }
+}
+
 // A byte order mark, white space and line ends around the object are taken.
 TEST_F(StateSim, TheInputMayHaveAByteOrderMark)
 {
