@@ -61,6 +61,23 @@ wine_sh="$root/scripts/wine.sh"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-bench-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
+# rounds NAME ROUNDS HYPERFINE_ARGUMENTS...: that many rounds of hyperfine with
+# those arguments, each round's results in $scratch/NAME-ROUND.json. Only a run
+# that succeeds counts: a program that fails stops the benchmark.
+rounds() {
+    name=$1 n_rounds=$2
+    shift 2
+    round=1
+    while [ "$round" -le "$n_rounds" ]; do
+        hyperfine -N --style none --export-json "$scratch/$name-$round.json" "$@" \
+            >/dev/null 2>"$scratch/hyperfine.log" || {
+            cat "$scratch/hyperfine.log" >&2
+            exit 1
+        }
+        round=$((round + 1))
+    done
+}
+
 # measure NAME ROUNDS RUNS WARMUP TOOL EMPTY [RUNNER]: rounds of hyperfine, each
 # timing both programs after WARMUP unmeasured runs of each, so that drift on the
 # machine falls on both alike. Only a run that succeeds counts: a program that
@@ -72,17 +89,8 @@ measure() {
         cat "$scratch/first-run.log" >&2
         exit 1
     }
-    round=1
-    while [ "$round" -le "$n_rounds" ]; do
-        hyperfine -N --style none --warmup "$n_warmup" --runs "$n_runs" \
-            --export-json "$scratch/$name-$round.json" \
-            -n Velmora "${runner:+$runner }$tool -G" -n empty "${runner:+$runner }$empty" \
-            >/dev/null 2>"$scratch/hyperfine.log" || {
-            cat "$scratch/hyperfine.log" >&2
-            exit 1
-        }
-        round=$((round + 1))
-    done
+    rounds "$name" "$n_rounds" --warmup "$n_warmup" --runs "$n_runs" \
+        -n Velmora "${runner:+$runner }$tool -G" -n empty "${runner:+$runner }$empty"
     python3 - "$name" "$scratch" <<'PY'
 import glob, json, statistics, sys
 name, scratch = sys.argv[1], sys.argv[2]
@@ -119,19 +127,11 @@ measure_state() {
             exit 1
         }
     done
-    round=1
-    while [ "$round" -le "$n_rounds" ]; do
-        hyperfine -N --style none --warmup 1 --runs "$n_runs" --export-json "$scratch/$name-$round.json" \
-            -n velmora "sh -c 'exec $runner \"\$0\" -G </dev/null' $velmora" \
-            -n get "sh -c 'exec $runner \"\$0\" get <$wanted' $state" \
-            -n test "sh -c 'exec $runner \"\$0\" test <$wanted' $state" \
-            -n set "sh -c 'exec $runner \"\$0\" set <$wanted' $state" \
-            >/dev/null 2>"$scratch/hyperfine.log" || {
-            cat "$scratch/hyperfine.log" >&2
-            exit 1
-        }
-        round=$((round + 1))
-    done
+    rounds "$name" "$n_rounds" --warmup 1 --runs "$n_runs" \
+        -n velmora "sh -c 'exec $runner \"\$0\" -G </dev/null' $velmora" \
+        -n get "sh -c 'exec $runner \"\$0\" get <$wanted' $state" \
+        -n test "sh -c 'exec $runner \"\$0\" test <$wanted' $state" \
+        -n set "sh -c 'exec $runner \"\$0\" set <$wanted' $state"
     python3 - "$name" "$scratch" <<'PY'
 import glob, json, statistics, sys
 name, scratch = sys.argv[1], sys.argv[2]

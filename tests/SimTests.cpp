@@ -14,6 +14,7 @@
 
 #include "cli/CommandFacts.h"
 #include "cli/SimulatedSystem.h"
+#include "SimulatedSystemTest.h"
 #include "ToolRun.h"
 
 namespace {
@@ -30,22 +31,8 @@ bool IsBehaviour(const std::string &call)
     return false;
 }
 
-class SimTest : public testing::Test {
+class SimTest : public SimulatedSystemTest {
 public:
-    void SetUp() override
-    {
-        dir_ = MakeTempDir();
-        statePath_ = dir_ + "/state";
-        logPath_ = dir_ + "/log";
-    }
-
-    void TearDown() override
-    {
-        remove(statePath_.c_str());
-        remove(logPath_.c_str());
-        rmdir(dir_.c_str());
-    }
-
     // Runs one command line on a system in the given state; the log starts empty.
     ToolResult Run(const std::vector<std::string> &args, const std::string &state = "")
     {
@@ -53,17 +40,9 @@ public:
         return RunAgain(args);
     }
 
-    void Write(const std::string &state) { WriteFile(statePath_, state); }
-
     // Runs one more command line on the system as the last run left it.
-    ToolResult RunAgain(const std::vector<std::string> &args)
-    {
-        remove(logPath_.c_str());
-        return RunTool(args, {{"VELMORA_SIM_STATE", statePath_}, {"VELMORA_SIM_LOG", logPath_}});
-    }
+    ToolResult RunAgain(const std::vector<std::string> &args) { return RunOn("", args); }
 
-    // Every call the system saw.
-    std::vector<std::string> Log() const { return ReadLines(logPath_); }
     // The calls that are the tool's behaviour, in order.
     std::vector<std::string> Calls() const
     {
@@ -73,11 +52,6 @@ public:
                 calls.push_back(line);
         return calls;
     }
-    std::string State() const { return ReadFile(statePath_); }
-
-    std::string dir_;
-    std::string statePath_;
-    std::string logPath_;
 };
 
 // ---------------------------------------------------------------------------

@@ -11,52 +11,35 @@
 #include <regex>
 #include <string>
 
+#include "SimulatedSystemTest.h"
 #include "state/WantedStates.h"
 #include "ToolRun.h"
 
 namespace {
 
-class StateSim : public testing::Test {
+class StateSim : public SimulatedSystemTest {
 public:
     void SetUp() override
     {
         ASSERT_FALSE(g_tool.stateExe.empty()) << "--state-exe names no program";
-        dir_ = MakeTempDir();
-        statePath_ = dir_ + "/state";
-        logPath_ = dir_ + "/log";
+        SimulatedSystemTest::SetUp();
     }
-
-    void TearDown() override
-    {
-        remove(statePath_.c_str());
-        remove(logPath_.c_str());
-        rmdir(dir_.c_str());
-    }
-
-    void Write(const std::string &state) { WriteFile(statePath_, state); }
-    std::string State() const { return ReadFile(statePath_); }
 
     ToolResult Run(const std::vector<std::string> &args, const ToolInput &input = ToolInput())
     {
-        remove(logPath_.c_str());
-        return RunTool(args, {{"VELMORA_SIM_STATE", statePath_}, {"VELMORA_SIM_LOG", logPath_}}, g_tool.stateExe,
-                       input);
+        return RunOn(g_tool.stateExe, args, input);
     }
 
     // The calls of the last run whose name starts with the text.
     std::vector<std::string> Calls(const std::string &name) const
     {
         std::vector<std::string> calls;
-        for (const std::string &line : ReadLines(logPath_))
+        for (const std::string &line : Log())
             if (line.compare(0, name.size(), name) == 0)
                 calls.push_back(line);
         return calls;
     }
     int SetCalls() const { return (int)Calls("SetSystemFileCacheSize").size(); }
-
-    std::string dir_;
-    std::string statePath_;
-    std::string logPath_;
 };
 
 TEST_F(StateSim, EveryWantedStateAsTheTableSays)
@@ -204,7 +187,7 @@ TEST_F(StateSim, SetReadsThenWritesOnceAndReadsBack)
     ToolResult set = Run({"set"}, PipedText("{\"minimumMB\":256,\"maximumMB\":2048}"));
     ASSERT_EQ(0, set.exitCode) << Visible(set.err);
     std::vector<std::string> calls;
-    for (const std::string &line : ReadLines(logPath_))
+    for (const std::string &line : Log())
         for (const char *name : {"GlobalMemoryStatusEx", "GetSystemFileCacheSize", "OpenProcessToken", "CloseHandle",
                                  "SetSystemFileCacheSize", "Leaked", "ExitProcess"})
             if (line.compare(0, strlen(name), name) == 0)

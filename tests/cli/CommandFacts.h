@@ -42,19 +42,37 @@ inline std::string Trimmed(const std::string &text)
     return first == std::string::npos ? "" : text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+// The rows of a table of the tests (CommandFacts.txt, WantedStates.txt): each line
+// that is neither empty nor a comment, its columns split by " | ", and its line
+// number. A row of another number of columns ends the run.
+struct TableRow {
+    int line;
+    std::vector<std::string> columns;
+};
+
+inline std::vector<TableRow> ReadTable(const std::string &path, size_t columns)
+{
+    std::vector<TableRow> rows;
+    std::istringstream file(ReadFile(path));
+    int number = 0;
+    for (std::string line; std::getline(file, line);) {
+        number++;
+        if (line.empty() || line[0] == '#')
+            continue;
+        rows.push_back({number, SplitOn(line, " | ")});
+        if (rows.back().columns.size() != columns)
+            throw std::runtime_error(path + ":" + std::to_string(number) + ": not " + std::to_string(columns) +
+                                     " columns");
+    }
+    return rows;
+}
+
 inline const std::vector<CommandFact> &CommandFacts()
 {
     static const std::vector<CommandFact> facts = [] {
         std::vector<CommandFact> rows;
-        std::istringstream file(ReadFile(VELMORA_COMMAND_FACTS));
-        int number = 0;
-        for (std::string line; std::getline(file, line);) {
-            number++;
-            if (line.empty() || line[0] == '#')
-                continue;
-            const std::vector<std::string> columns = SplitOn(line, " | ");
-            if (columns.size() != 7)
-                throw std::runtime_error("CommandFacts.txt:" + std::to_string(number) + ": not 7 columns");
+        for (const TableRow &row : ReadTable(VELMORA_COMMAND_FACTS, 7)) {
+            const std::vector<std::string> &columns = row.columns;
             CommandFact fact;
             fact.rule = columns[0];
             fact.bits = columns[1] == "any" ? 0 : std::stoi(columns[1]);
@@ -67,7 +85,7 @@ inline const std::vector<CommandFact> &CommandFacts()
             if (columns[6] != "unchanged")
                 fact.after = SplitOn(columns[6], " ");
             if ((fact.exitCode == 0) == fact.after.empty() || (!fact.after.empty() && fact.after.size() != 3))
-                throw std::runtime_error("CommandFacts.txt:" + std::to_string(number) + ": a bad after column");
+                throw std::runtime_error("CommandFacts.txt:" + std::to_string(row.line) + ": a bad after column");
             rows.push_back(fact);
         }
         return rows;

@@ -69,15 +69,8 @@ inline const std::vector<WantedStateCase> &WantedStateCases()
 {
     static const std::vector<WantedStateCase> cases = [] {
         std::vector<WantedStateCase> rows;
-        std::istringstream file(ReadFile(VELMORA_WANTED_STATES));
-        int number = 0;
-        for (std::string line; std::getline(file, line);) {
-            number++;
-            if (line.empty() || line[0] == '#')
-                continue;
-            const std::vector<std::string> columns = SplitOn(line, " | ");
-            if (columns.size() != 7)
-                throw std::runtime_error("WantedStates.txt:" + std::to_string(number) + ": not 7 columns");
+        for (const TableRow &table : ReadTable(VELMORA_WANTED_STATES, 7)) {
+            const std::vector<std::string> &columns = table.columns;
             WantedStateCase row;
             row.rule = columns[0];
             row.bits = columns[1] == "any" ? 0 : std::stoi(columns[1]);
