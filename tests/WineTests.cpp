@@ -131,22 +131,39 @@ TEST(Wine, TheSystemTextIsInARussianReadersCodePage)
 // ---------------------------------------------------------------------------
 // The success paths, on the limits that CACHESIM.dll keeps.
 
-class WineCache : public testing::Test {
+// A folder of a test's own with a copy of one program that imports CACHESIM.dll,
+// and the DLL: the system lives in the folder's cachesim.state.
+class CacheSimFolder : public testing::Test {
 public:
+    explicit CacheSimFolder(const std::string &program) : program_(program) {}
+
     void SetUp() override
     {
         ASSERT_FALSE(g_tool.cacheSim.empty()) << "--cache-sim names no folder";
         dir_ = MakeTempDir();
-        WriteFile(dir_ + "/Velmora.exe", ReadFile(g_tool.cacheSim + "/Velmora.exe"));
+        WriteFile(dir_ + "/" + program_, ReadFile(g_tool.cacheSim + "/" + program_));
         WriteFile(dir_ + "/CACHESIM.dll", ReadFile(g_tool.cacheSim + "/CACHESIM.dll"));
     }
 
     void TearDown() override
     {
-        for (const char *name : {"Velmora.exe", "CACHESIM.dll", "cachesim.state", "cachesim.log"})
+        for (const std::string &name : {program_, std::string("CACHESIM.dll"), std::string("cachesim.state"),
+                                        std::string("cachesim.log")})
             remove((dir_ + "/" + name).c_str());
         rmdir(dir_.c_str());
     }
+
+    void Write(const std::string &state) { WriteFile(dir_ + "/cachesim.state", state); }
+    std::string State() const { return ReadFile(dir_ + "/cachesim.state"); }
+    std::vector<std::string> Log() const { return ReadLines(dir_ + "/cachesim.log"); }
+
+    std::string program_;
+    std::string dir_;
+};
+
+class WineCache : public CacheSimFolder {
+public:
+    WineCache() : CacheSimFolder("Velmora.exe") {}
 
     // Runs the copy on a system in the given state; the log starts empty.
     ToolResult Run(const std::vector<std::string> &args, const std::string &state)
@@ -155,8 +172,6 @@ public:
         return RunAgain(args);
     }
 
-    void Write(const std::string &state) { WriteFile(dir_ + "/cachesim.state", state); }
-
     // Runs one more command line on the system as the last run left it.
     ToolResult RunAgain(const std::vector<std::string> &args)
     {
@@ -164,15 +179,10 @@ public:
         return RunTool(args, {}, dir_ + "/Velmora.exe");
     }
 
-    std::vector<std::string> Log() const { return ReadLines(dir_ + "/cachesim.log"); }
-    std::string State() const { return ReadFile(dir_ + "/cachesim.state"); }
-
     // Limits at the top of what the build under test can hold: the sign bit of
     // a 32-bit number and its largest page, or past 4 GiB to the 64-bit top.
     static std::string Min() { return g_tool.sizeBits == 64 ? "4294967296" : "2147483648"; }
     static std::string Max() { return g_tool.sizeBits == 64 ? "18446744073709547520" : "4294963200"; }
-
-    std::string dir_;
 };
 
 // The same fixture, for the cases that run on the 64-bit program alone.
@@ -392,25 +402,9 @@ TEST_F(WineCache64, AgreesWithTheSimulatedSystem)
 // ---------------------------------------------------------------------------
 // VelmoraState.exe, on the limits and the memory that CACHESIM.dll keeps.
 
-class WineState : public testing::Test {
+class WineState : public CacheSimFolder {
 public:
-    void SetUp() override
-    {
-        ASSERT_FALSE(g_tool.cacheSim.empty()) << "--cache-sim names no folder";
-        dir_ = MakeTempDir();
-        WriteFile(dir_ + "/VelmoraState.exe", ReadFile(g_tool.cacheSim + "/VelmoraState.exe"));
-        WriteFile(dir_ + "/CACHESIM.dll", ReadFile(g_tool.cacheSim + "/CACHESIM.dll"));
-    }
-
-    void TearDown() override
-    {
-        for (const char *name : {"VelmoraState.exe", "CACHESIM.dll", "cachesim.state", "cachesim.log"})
-            remove((dir_ + "/" + name).c_str());
-        rmdir(dir_.c_str());
-    }
-
-    void Write(const std::string &state) { WriteFile(dir_ + "/cachesim.state", state); }
-    std::string State() const { return ReadFile(dir_ + "/cachesim.state"); }
+    WineState() : CacheSimFolder("VelmoraState.exe") {}
 
     ToolResult Run(const std::vector<std::string> &args, const ToolInput &input = ToolInput())
     {
@@ -421,12 +415,10 @@ public:
     int SetCalls() const
     {
         int calls = 0;
-        for (const std::string &line : ReadLines(dir_ + "/cachesim.log"))
+        for (const std::string &line : Log())
             calls += line.compare(0, 22, "SetSystemFileCacheSize") == 0 ? 1 : 0;
         return calls;
     }
-
-    std::string dir_;
 };
 
 class WineState64 : public WineState {
