@@ -33,7 +33,15 @@ if [ -n "$missing" ]; then
         [ "$attempt" -eq 3 ] || sleep 60
     done
     # shellcheck disable=SC2086
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
+    if ! as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing; then
+        # Where one architecture's index of the security archive did not arrive,
+        # the two architectures' libraries cannot agree on a version: the
+        # release's own packages, which both have, are taken instead.
+        codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        echo "Installing again from $codename's own packages" >&2
+        # shellcheck disable=SC2086
+        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -t "$codename" $missing
+    fi
 fi
 
 # PowerShell 7, the .NET tool, for the README's PowerShell blocks and the module's tests.
