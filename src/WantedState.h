@@ -100,5 +100,5 @@ std::string ResolvedJson(const ResolvedState &resolved);
 // "warn", "info", "debug", "trace") and the text its value.
 std::string MessageJson(const char *level, const std::string &text);
 
-// The text of a number of bytes or MB, and of a share ("12.5").
+// A share as its decimal is written, without trailing zeros ("12.5", "25").
 std::string ShareText(uint32_t share);
