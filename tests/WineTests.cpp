@@ -409,7 +409,18 @@ public:
     ToolResult Run(const std::vector<std::string> &args, const ToolInput &input = ToolInput())
     {
         WriteFile(dir_ + "/cachesim.log", "");
-        return RunTool(args, {}, dir_ + "/VelmoraState.exe", input);
+        ToolResult result = RunTool(args, {}, dir_ + "/VelmoraState.exe", input);
+        if (result.out.empty() && result.err.empty()) {
+            // Every answer of VelmoraState prints a line; a run that printed
+            // nothing at all never started the program, as happens now and then
+            // to one Wine start in hundreds on a loaded machine: it is tried
+            // once more.
+            fprintf(stderr, "VelmoraState %s: Wine gave exit code %d and no output; starting it again\n",
+                    args.empty() ? "" : args[0].c_str(), result.exitCode);
+            WriteFile(dir_ + "/cachesim.log", "");
+            result = RunTool(args, {}, dir_ + "/VelmoraState.exe", input);
+        }
+        return result;
     }
 
     int SetCalls() const

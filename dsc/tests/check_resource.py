@@ -82,6 +82,12 @@ class Resource:
             command.insert(0, self.args.wine)
         done = subprocess.run(command, input=stdin.encode("utf-8"), capture_output=True, env=env, timeout=120,
                               check=False)
+        if self.args.mode == "wine" and not done.stdout and not done.stderr:
+            # Every answer prints a line: a run that printed nothing never started
+            # the program, as one Wine start in hundreds does on a loaded machine.
+            print(f"{method}: Wine gave exit code {done.returncode} and no output; starting it again")
+            done = subprocess.run(command, input=stdin.encode("utf-8"), capture_output=True, env=env, timeout=120,
+                                  check=False)
         return (done.returncode, done.stdout.decode("utf-8").splitlines(),
                 done.stderr.decode("utf-8", "replace").splitlines())
 
