@@ -203,8 +203,10 @@ template <typename System> void ExpectWantedStateCase(System &system, const Want
     if (c.set.does == "applies" || c.set.does == "clears") {
         // Once applied, a state that holds is in place, and set calls nothing more.
         bool holds = c.set.warning != "lowered";
-        nlohmann::json again = StateLine(system.Run({"test"}, wanted).out);
-        ASSERT_TRUE(again.is_object());
+        ToolResult retest = system.Run({"test"}, wanted);
+        nlohmann::json again = StateLine(retest.out);
+        ASSERT_TRUE(again.is_object()) << "exit code " << retest.exitCode << ": " << Visible(retest.out)
+                                       << Visible(retest.err);
         EXPECT_EQ(holds, again["_inDesiredState"].get<bool>());
         system.Run({"set"}, wanted);
         EXPECT_EQ(holds ? 0 : 1, system.SetCalls()) << "a second set";
