@@ -607,6 +607,7 @@ Describe 'The startup task' {
         $task = Register-VelmoraStartupTask -MinimumBytes 300MB -MaximumBytes 3000MB
         $startup = Join-Path $program 'startup.cmd'
         (Get-FileHash (Join-Path $program 'Velmora.exe')).Hash | Should -Be (Get-FileHash $Velmora).Hash
+        (Get-FileHash (Join-Path $program 'VelmoraState.exe')).Hash | Should -Be (Get-FileHash $StateExe).Hash
         $shipped = Get-Content -Raw (Join-Path (Split-Path $Module) 'startup.cmd')
         Get-Content -Raw $startup | Should -BeExactly ($shipped -replace 'set "ARGS=-S 256 2048"', 'set "ARGS=-S 300 3000"')
         $data = Join-Path $env:ProgramData 'Velmora'
@@ -760,14 +761,22 @@ Describe 'The startup task' {
             Get-Content (Join-Path $env:ProgramData 'Velmora/startup.log') | Should -HaveCount 1
         }
 
-        It 'sizes shares of memory at its run: 2 % and 25 % of 8 GiB (a test double of the WMI class)' {
+        It 'sizes shares of memory at its run, as VelmoraState says: 2 % and 25 % of 8 GiB' {
             Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 | Out-Null
-            Set-SimulatedSystem ''
-            $double = "function Get-CimInstance { param(`$ClassName) [pscustomobject]@{ TotalPhysicalMemory = [uint64]8GB } }"
-            $run = Invoke-AsTask '-Command', "$double; & '$(Join-Path $program 'startup.ps1')'; exit `$LASTEXITCODE"
+            Set-SimulatedSystem 'memory=8589934592'
+            $run = Invoke-AsTask '-File', (Join-Path $program 'startup.ps1')
             $run.Exit | Should -Be 0 -Because $run.Output
             Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -Be 'SetSystemFileCacheSize 170917888 2147483648 5'
-            Get-Content -LiteralPath $script:Events | Should -BeLike '*/ID 1 /D Velmora -S 163 2048 (from 8589934592 bytes of memory): changed from *'
+            Get-Content -LiteralPath $script:Events | Should -BeLike "*/ID 1 /D Velmora -S 163 2048 (from {'*Percent':*}): changed from *"
+        }
+
+        It 'a share with no memory to work it out of: event 3 with VelmoraState''s reason, and nothing set' {
+            Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 | Out-Null
+            Set-SimulatedSystem 'fail.GlobalMemoryStatusEx=5'
+            $run = Invoke-AsTask '-File', (Join-Path $program 'startup.ps1')
+            $run.Exit | Should -Be 3
+            Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -BeNullOrEmpty
+            Get-Content -LiteralPath $script:Events | Should -BeLike '*/T ERROR /ID 3 /D VelmoraState resolve *: exit code 3: the physical memory could not be read*'
         }
     }
 
