@@ -122,18 +122,28 @@ static bool ReadMemory(Memory *memory)
     return true;
 }
 
-static void ReadLimits(LimitsInForce *limits)
+// The limits in force; false, with the report line kept, where they cannot be read.
+static bool ReadLimits(LimitsInForce *limits)
 {
     SIZE_T minimum = 0;
     SIZE_T maximum = 0;
     DWORD flags = 0;
     if (!GetSystemFileCacheSize(&minimum, &maximum, &flags)) {
         PrintLastError(VELMORA_FILE, "GetSystemFileCacheSize", __LINE__);
-        Refuse(Refusal::SystemRefused, "the limits in force could not be read: " + lastReport);
+        return false;
     }
     limits->minimumBytes = minimum;
     limits->maximumBytes = maximum;
     limits->flags = flags;
+    return true;
+}
+
+// The limits in force before anything is changed: a read the system refuses
+// ends the run.
+static void ReadLimitsOrRefuse(LimitsInForce *limits)
+{
+    if (!ReadLimits(limits))
+        Refuse(Refusal::SystemRefused, "the limits in force could not be read: " + lastReport);
 }
 
 // Enables the quota privilege in the program's own token, which is closed again
@@ -225,7 +235,7 @@ int main(int argc, char *argv[])
         if (given && NeedsMemory(wanted) && !ReadMemory(&memory))
             Message("info", "the physical memory could not be read, so shares show as MB: " + lastReport);
         LimitsInForce limits;
-        ReadLimits(&limits);
+        ReadLimitsOrRefuse(&limits);
         PrintState(StateJson(limits, wanted, memory, false, false));
         EndProcess(0);
     }
@@ -245,7 +255,7 @@ int main(int argc, char *argv[])
     }
 
     LimitsInForce limits;
-    ReadLimits(&limits);
+    ReadLimitsOrRefuse(&limits);
     bool holds = LimitsHold(resolved, limits);
     if (test) {
         if (!holds && LimitsLowered(resolved, limits))
@@ -261,12 +271,8 @@ int main(int argc, char *argv[])
     }
     Apply(resolved, limits);
     LimitsInForce after;
-    SIZE_T minimum = 0;
-    SIZE_T maximum = 0;
-    DWORD flags = 0;
-    if (!GetSystemFileCacheSize(&minimum, &maximum, &flags)) {
+    if (!ReadLimits(&after)) {
         // The change stands; only the read-back failed. The state shown is the one asked.
-        PrintLastError(VELMORA_FILE, "GetSystemFileCacheSize", __LINE__);
         Message("warn", "the limits were changed to " + Asked(resolved) + ", but could not be read back: " +
                             lastReport);
         after = limits;
@@ -278,9 +284,6 @@ int main(int argc, char *argv[])
         PrintState(StateJson(after, wanted, memory, false, false));
         EndProcess(0);
     }
-    after.minimumBytes = minimum;
-    after.maximumBytes = maximum;
-    after.flags = flags;
     Message("info", "changed from " + Describe(limits) + " to " + Describe(after));
     if (!LimitsHold(resolved, after))
         WarnNotHeld(resolved, after);
