@@ -21,6 +21,24 @@ fail() {
     exit 1
 }
 
+# expect_signed WHAT FILE [UNSIGNED]: the Authenticode signature of FILE verifies
+# against the throwaway certificate, is SHA-256, and carries a valid time stamp
+# of the service on loopback; given UNSIGNED, FILE less its signature is that file.
+expect_signed() {
+    what=$1 file=$2
+    osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" -in "$file" \
+        >"$scratch/verify.log" 2>&1 || { cat "$scratch/verify.log"; fail "the signature of $what does not verify"; }
+    grep -q 'Message digest algorithm *: SHA256' "$scratch/verify.log" ||
+        { cat "$scratch/verify.log"; fail "the signature of $what is not SHA-256"; }
+    grep -q 'Timestamp Server Signature verification: ok' "$scratch/verify.log" ||
+        { cat "$scratch/verify.log"; fail "the signature of $what carries no valid time stamp"; }
+    if [ -n "${3:-}" ]; then
+        rm -f "$scratch/stripped"
+        osslsigncode remove-signature -in "$file" -out "$scratch/stripped" >/dev/null &&
+            cmp -s "$scratch/stripped" "$3" || fail "$what less its signature is not the unsigned one"
+    fi
+}
+
 case ${1:-} in
 reproducible)
     source_dir=$2 arch=$3
@@ -168,20 +186,11 @@ script)
         "https://velmora.example.org" "$commit_date" || fail "the signed release's sums or manifests"
     for arch in win32 win64; do
         zip="$scratch/signed/Velmora-$version-$arch.zip"
-        for program in Velmora.exe VelmoraState.exe; do
-            unzip -p "$zip" "$program" >"$scratch/signed.exe"
-            osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" \
-                -in "$scratch/signed.exe" >"$scratch/verify.log" 2>&1 ||
-                { cat "$scratch/verify.log"; fail "the signature of $arch's $program does not verify"; }
-            grep -q 'Message digest algorithm *: SHA256' "$scratch/verify.log" ||
-                { cat "$scratch/verify.log"; fail "$arch's signature of $program is not SHA-256"; }
-            grep -q 'Timestamp Server Signature verification: ok' "$scratch/verify.log" ||
-                { cat "$scratch/verify.log"; fail "$arch's signature of $program carries no valid time stamp"; }
-            osslsigncode remove-signature -in "$scratch/signed.exe" -out "$scratch/stripped.exe" >/dev/null ||
-                fail "osslsigncode remove-signature"
-            unzip -p "$scratch/first/Velmora-$version-$arch.zip" "$program" | cmp - "$scratch/stripped.exe" ||
-                fail "$arch: the signed $program less its signature is not the unsigned build"
-            rm -f "$scratch/stripped.exe"
+        # The programs, and the administrator's scripts, signed as the module's are.
+        for file in Velmora.exe VelmoraState.exe record.ps1 restore.ps1; do
+            unzip -p "$zip" "$file" >"$scratch/signed-$file"
+            unzip -p "$scratch/first/Velmora-$version-$arch.zip" "$file" >"$scratch/unsigned-$file"
+            expect_signed "$arch's $file" "$scratch/signed-$file" "$scratch/unsigned-$file"
         done
         sh "$scratch/first clone/packaging/check-release.sh" "$zip" >"$scratch/check.log" 2>&1 ||
             { cat "$scratch/check.log"; fail "check-release.sh does not recognise $zip"; }
@@ -189,36 +198,17 @@ script)
             grep -q "^The published $program is signed" "$scratch/check.log" ||
                 { cat "$scratch/check.log"; fail "check-release.sh did not say it took the signature off $program"; }
         done
-        # The administrator's scripts, signed as the module's are.
-        for file in record.ps1 restore.ps1; do
-            unzip -p "$zip" "$file" >"$scratch/$file"
-            osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" \
-                -in "$scratch/$file" >"$scratch/verify.log" 2>&1 ||
-                { cat "$scratch/verify.log"; fail "the signature of $arch's $file does not verify"; }
-            unzip -p "$scratch/first/Velmora-$version-$arch.zip" "$file" >"$scratch/unsigned-$file"
-            osslsigncode remove-signature -in "$scratch/$file" -out "$scratch/stripped-$file" >/dev/null &&
-                cmp -s "$scratch/stripped-$file" "$scratch/unsigned-$file" ||
-                fail "$arch: the signed $file less its signature is not the unsigned one"
-            rm -f "$scratch/stripped-$file"
-        done
     done
     # The MSI, signed as the programs are; the Chocolatey package carries it so.
     msi="$scratch/signed/Velmora-$version-x64.msi"
-    osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" -in "$msi" \
-        >"$scratch/verify.log" 2>&1 || { cat "$scratch/verify.log"; fail "the MSI's signature does not verify"; }
-    grep -q 'Timestamp Server Signature verification: ok' "$scratch/verify.log" ||
-        { cat "$scratch/verify.log"; fail "the MSI's signature carries no valid time stamp"; }
+    expect_signed "the MSI" "$msi"
     unzip -p "$scratch/signed/velmora.$version.nupkg" "tools/Velmora-$version-x64.msi" | cmp - "$msi" ||
         fail "the Chocolatey package does not carry the signed MSI"
     # The module's script, manifest and view, signed as the programs are; its
     # help text is not a file PowerShell checks.
     for file in Velmora.psm1 Velmora.psd1 Velmora.Format.ps1xml; do
         unzip -p "$scratch/signed/Velmora-$version-powershell.zip" "Velmora/$file" >"$scratch/$file"
-        osslsigncode verify -CAfile "$scratch/cert.pem" -TSA-CAfile "$scratch/tsa/tsa.pem" \
-            -in "$scratch/$file" >"$scratch/verify.log" 2>&1 ||
-            { cat "$scratch/verify.log"; fail "the signature of the module's $file does not verify"; }
-        grep -q 'Timestamp Server Signature verification: ok' "$scratch/verify.log" ||
-            { cat "$scratch/verify.log"; fail "the module's $file carries no valid time stamp"; }
+        expect_signed "the module's $file" "$scratch/$file"
     done
     echo "ok: release.sh refused, made a trial, made the same bytes twice, and signed with a time stamp"
     ;;
