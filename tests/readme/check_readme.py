@@ -166,7 +166,9 @@ function global:icacls { $global:Asked.Add('icacls'); $global:LASTEXITCODE = 0 }
 def check_quick_start(block, context, failures):
     """The README's quick start, whole: installed, made to last, recorded, capped, undone."""
     sim = Sim(context.velmora, context.scratch, PWSH)
-    os.remove(os.path.join(sim.program, "Velmora.exe"))
+    # A machine with the module alone: its Register-VelmoraStartupTask puts the programs in Program Files.
+    for program in ("Velmora.exe", "VelmoraState.exe"):
+        os.remove(os.path.join(sim.program, program))
     task = os.path.join(sim.root, "task.xml")
     sim.set_state("")
     untouched = tuple(re.search(r"Min:\[(\d+)\], Max:\[(\d+)\], Flags: (\d+)", sim.velmora_g()).groups())
@@ -184,6 +186,8 @@ def check_quick_start(block, context, failures):
     failures.expect(block, "the cap shown: 256 MB and 2048 MB, both hard", True,
                     re.search(r"MinimumMB\s*: 256\s+MaximumMB\s*: 2048\s+MinimumHard\s*: True\s+MaximumHard\s*: True",
                               result.stdout) is not None)
+    failures.expect(block, "the task's programs put in Program Files", [True, True],
+                    [os.path.isfile(os.path.join(sim.program, p)) for p in ("Velmora.exe", "VelmoraState.exe")])
     failures.expect(block, "the record kept", True, os.path.exists(os.path.join(sim.program_data, "Velmora", "before.xml")))
     failures.expect(block, "the system's own limits back in force", untouched, limits_of(sim.state))
 
