@@ -666,7 +666,7 @@ Describe 'The startup task' {
         } finally {
             $global:VelmoraRegisterFails = $false
         }
-        $thrown.Exception.Message | Should -BeLike "*'task'*Access is denied*steps done before it: folder, owner, permissions, program, script.*"
+        $thrown.Exception.Message | Should -BeLike "*'task'*Access is denied*steps done before it: folder, owner, permissions, program, state program, script.*"
         Test-Path -LiteralPath (Join-Path $program 'startup.cmd') | Should -BeTrue -Because 'the script step was done, as the message says'
     }
 

@@ -10,9 +10,9 @@ function Register-VelmoraStartupTask {
     folder: makes $env:ProgramFiles\Velmora and $env:ProgramData\Velmora;
     owner: makes Administrators the owner of the records folder (takeown);
     permissions: lets only SYSTEM and Administrators use it (icacls);
-    program: copies the module's Velmora.exe and VelmoraState.exe into $env:ProgramFiles\Velmora, where only
-    administrators and SYSTEM may write, so that the task runs nothing another user can change and survives an
-    update of the module (startup.ps1 asks VelmoraState.exe what shares of memory come to at each run);
+    program: copies the module's Velmora.exe into $env:ProgramFiles\Velmora, where only administrators and SYSTEM
+    may write, so that the task runs nothing another user can change and survives an update of the module;
+    state program: copies VelmoraState.exe beside it, which startup.ps1 asks what shares of memory come to;
     script: writes the startup script beside it, with the sizes: startup.cmd for fixed sizes applied at
     start-up, startup.ps1 (run by Windows PowerShell) for shares of memory or a task that repeats;
     task: registers the task 'Velmora file cache limits' from VelmoraStartupTask.xml, the definition that ships
@@ -113,12 +113,10 @@ function Register-VelmoraStartupTask {
                Invoke-VelmoraTool icacls $data, '/reset', '/T', '/Q'
                Invoke-VelmoraTool icacls $data, '/inheritance:r', '/grant:r', '*S-1-5-18:(OI)(CI)F', '*S-1-5-32-544:(OI)(CI)F', '/Q'
            } }
-        @{ Name = 'program'; Target = $folder.Program; Action = "Copy $(Get-VelmoraProgram) and $(Get-VelmoraProgram -Name VelmoraState)"
-           Do = {
-               foreach ($name in 'Velmora', 'VelmoraState') {
-                   Copy-Item -LiteralPath (Get-VelmoraProgram -Name $name) -Destination (Join-Path $folder.Program "$name.exe") -Force -ErrorAction Stop
-               }
-           } }
+        @{ Name = 'program'; Target = (Join-Path $folder.Program 'Velmora.exe'); Action = "Copy $(Get-VelmoraProgram)"
+           Do = { Copy-Item -LiteralPath (Get-VelmoraProgram) -Destination (Join-Path $folder.Program 'Velmora.exe') -Force -ErrorAction Stop } }
+        @{ Name = 'state program'; Target = (Join-Path $folder.Program 'VelmoraState.exe'); Action = "Copy $(Get-VelmoraProgram -Name VelmoraState)"
+           Do = { Copy-Item -LiteralPath (Get-VelmoraProgram -Name VelmoraState) -Destination (Join-Path $folder.Program 'VelmoraState.exe') -Force -ErrorAction Stop } }
         @{ Name = 'script'; Target = $startup; Action = "Write the startup script, applying $applies"
            Do = {
                if ($powershell) {
