@@ -47,8 +47,9 @@ configure_file(res/VelmoraVersion.h.in "${velmora_generated}/VelmoraVersion.h" @
 
 foreach(program IN ITEMS Velmora VelmoraState)
     target_sources(${program} PRIVATE res/${program}.rc)
+    # VelmoraState's resource script also takes its message table from the build.
     set_source_files_properties(res/${program}.rc PROPERTIES
-        INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/res;${velmora_generated}"
+        INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/res;${velmora_generated};${CMAKE_CURRENT_BINARY_DIR}/messages"
         OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/Velmora.manifest;${PROJECT_SOURCE_DIR}/res/VersionInfo.rc;${velmora_generated}/VelmoraVersion.h")
     target_link_libraries(${program} PRIVATE advapi32)
     velmora_windows_binary(${program})

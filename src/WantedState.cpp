@@ -261,6 +261,40 @@ std::string Dump(const nlohmann::ordered_json &value)
     return value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
+// A share as a JSON number: whole, or the double nearest its decimal, which
+// JSON writes back as that decimal.
+nlohmann::ordered_json ShareNumber(uint32_t share)
+{
+    if (share % ShareScale == 0)
+        return share / ShareScale;
+    return (double)share / ShareScale;
+}
+
+// One size of the command line, "<whole>MB" or "<decimal>%", as the property
+// and the number it is in the wanted state's JSON; false where it is neither.
+bool SizeFlag(const std::string &limit, const std::string &text, std::string *property, std::string *number)
+{
+    size_t digits = text.find_first_not_of("0123456789");
+    if (digits == 0 || digits == std::string::npos)
+        return false;
+    if (text.compare(digits, std::string::npos, "MB") == 0) {
+        *property = limit + "MB";
+        *number = text.substr(0, digits);
+        return true;
+    }
+    size_t end = digits;
+    if (text[end] == '.') {
+        end = text.find_first_not_of("0123456789", digits + 1);
+        if (end == digits + 1 || end == std::string::npos)
+            return false;
+    }
+    if (text.compare(end, std::string::npos, "%") != 0)
+        return false;
+    *property = limit + "Percent";
+    *number = text.substr(0, end);
+    return true;
+}
+
 } // namespace
 
 std::string ShareText(uint32_t share)
@@ -453,12 +487,7 @@ std::string StateJson(const LimitsInForce &limits, const WantedState &wanted, co
             std::string name = size.name;
             if (size.wanted.hasShare && memory.known &&
                 size.bytes == ShareOfMemoryMB(memory.bytes, size.wanted.share) * BytesPerMB && size.bytes != 0) {
-                // The share as asked, as a JSON number: the double nearest its
-                // decimal, which JSON writes back as that decimal.
-                if (size.wanted.share % ShareScale == 0)
-                    state[name + "Percent"] = size.wanted.share / ShareScale;
-                else
-                    state[name + "Percent"] = (double)size.wanted.share / ShareScale;
+                state[name + "Percent"] = ShareNumber(size.wanted.share);
             } else if (size.bytes % BytesPerMB == 0 && size.bytes != 0) {
                 state[name + "MB"] = size.bytes / BytesPerMB;
             }
@@ -469,6 +498,45 @@ std::string StateJson(const LimitsInForce &limits, const WantedState &wanted, co
     state["flags"] = limits.flags;
     if (withVerdict)
         state["_inDesiredState"] = inDesiredState;
+    return Dump(state);
+}
+
+bool ParseWantedFlags(const std::string &minimum, const std::string &maximum, WantedState *wanted, std::string *why)
+{
+    // The flags become the JSON object they stand for, read by the same rules.
+    std::string json = "{\"hardLimits\":true";
+    const struct {
+        const char *limit;
+        const std::string &text;
+    } flags[] = {{"minimum", minimum}, {"maximum", maximum}};
+    for (const auto &flag : flags) {
+        std::string property;
+        std::string number;
+        if (!SizeFlag(flag.limit, flag.text, &property, &number)) {
+            *why = std::string("--") + flag.limit + " " + flag.text +
+                   ": a size is whole megabytes (256MB) or a share of physical memory in percent (12.5%)";
+            return false;
+        }
+        json += ",\"" + property + "\":" + number;
+    }
+    return ParseWantedState(json + "}", wanted, why);
+}
+
+std::string WantedJson(const WantedState &wanted)
+{
+    nlohmann::ordered_json state = nlohmann::ordered_json::object();
+    state["hardLimits"] = wanted.hardLimits;
+    const struct {
+        const char *name;
+        const WantedLimit &limit;
+    } limits[] = {{"minimum", wanted.minimum}, {"maximum", wanted.maximum}};
+    for (const auto &limit : limits) {
+        std::string name = limit.name;
+        if (limit.limit.hasMB)
+            state[name + "MB"] = limit.limit.mb;
+        else if (limit.limit.hasShare)
+            state[name + "Percent"] = ShareNumber(limit.limit.share);
+    }
     return Dump(state);
 }
 

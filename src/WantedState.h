@@ -65,6 +65,11 @@ struct Memory {
 // not valid.
 bool ParseWantedState(const std::string &text, WantedState *wanted, std::string *why);
 
+// Reads the wanted state from the command line's two sizes, each "<whole>MB" or
+// "<decimal>%" (--minimum 256MB --maximum 12.5%): both hard limits on, by the
+// same rules as the JSON. False, with the reason, for sizes that are not valid.
+bool ParseWantedFlags(const std::string &minimum, const std::string &maximum, WantedState *wanted, std::string *why);
+
 // Whether the wanted state holds a share of memory, which needs the memory read.
 bool NeedsMemory(const WantedState &wanted);
 
@@ -92,6 +97,10 @@ bool LimitsLowered(const ResolvedState &resolved, const LimitsInForce &limits);
 // flags in force; with the verdict where test asks for it.
 std::string StateJson(const LimitsInForce &limits, const WantedState &wanted, const Memory &memory,
                       bool withVerdict, bool inDesiredState);
+
+// The wanted state as one line of JSON in the instance schema's shape, as asked:
+// the hard limits, and each size in MB or as a share.
+std::string WantedJson(const WantedState &wanted);
 
 // The resolved state as one line of JSON in the instance schema's shape.
 std::string ResolvedJson(const ResolvedState &resolved);

@@ -55,9 +55,11 @@ const struct {
 // The identifier this system gives SeIncreaseQuotaPrivilege.
 const LUID QuotaPrivilegeLuid = {5, 0};
 
-// The pseudo-handle GetCurrentProcess gives, and the handle of the one token.
+// The pseudo-handle GetCurrentProcess gives, the handle of the one token, and
+// that of the one event source.
 HANDLE const CurrentProcess = (HANDLE)(intptr_t)-1;
 HANDLE const TokenHandle = (HANDLE)(intptr_t)4;
+HANDLE const EventSourceHandle = (HANDLE)(intptr_t)8;
 
 // This system's part of the state file: the services of its own that a test
 // may make fail, and its own keys: the token's privilege (held unless the file
@@ -74,7 +76,8 @@ std::string CheckConsole(const std::string &value)
 }
 
 const StandInKeys SystemKeys = {
-    {"OpenProcessToken", "LookupPrivilegeValueW", "AdjustTokenPrivileges", "FormatMessageW"},
+    {"OpenProcessToken", "LookupPrivilegeValueW", "AdjustTokenPrivileges", "FormatMessageW", "RegisterEventSourceW",
+     "ReportEventW"},
     {{"privilege", CheckPrivilege}, {"console", CheckConsole}},
 };
 
@@ -86,6 +89,7 @@ bool quotaPrivilegeEnabled = false;
 bool tokenOpen = false;
 DWORD tokenAccess = 0;
 int messageBuffersHeld = 0;
+bool eventSourceOpen = false;
 
 [[noreturn]] void Refuse(const std::string &why)
 {
@@ -97,20 +101,32 @@ void Log(const char *format, ...)
 {
     if (logPath.empty())
         return;
-    char line[256];
     va_list args;
     va_start(args, format);
-    int length = vsnprintf(line, sizeof(line) - 1, format, args);
+    va_list again;
+    va_copy(again, args);
+    int length = vsnprintf(NULL, 0, format, args);
     va_end(args);
-    if (length < 0 || length > (int)sizeof(line) - 2)
-        length = (int)sizeof(line) - 2;
-    line[length++] = '\n';
+    std::string line(length > 0 ? (size_t)length + 1 : 1, '\0');
+    if (length > 0)
+        vsnprintf(&line[0], line.size(), format, again);
+    va_end(again);
+    line.back() = '\n';
     int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (fd < 0 || write(fd, line, (size_t)length) != length) {
+    if (fd < 0 || write(fd, line.data(), line.size()) != (ssize_t)line.size()) {
         fprintf(stderr, "velmora-sim: cannot write the log %s: %s\n", logPath.c_str(), strerror(errno));
         _exit(StateRefusedExitCode);
     }
     close(fd);
+}
+
+// A wide string in the simulated code page: ASCII, anything else '?'.
+std::string Narrow(LPCWSTR text)
+{
+    std::string narrow;
+    for (; text != NULL && *text != L'\0'; text++)
+        narrow += (*text >= 0 && *text < 0x80) ? (char)*text : '?';
+    return narrow;
 }
 
 void LoadState()
@@ -213,7 +229,8 @@ BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer)
 {
     Log("GlobalMemoryStatusEx");
     DWORD error = ERROR_SUCCESS;
-    return Served(ServeGlobalMemoryStatusEx(state, lpBuffer, &error), error);
+    BOOL served = ServeGlobalMemoryStatusEx(state, lpBuffer, &error);
+    return Served(served, error);
 }
 
 HANDLE WINAPI GetCurrentProcess(void)
@@ -345,8 +362,8 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
 void WINAPI ExitProcess(UINT uExitCode)
 {
     // What the process still holds at its end, so that tests see leaks.
-    if (tokenOpen || messageBuffersHeld != 0)
-        Log("Leaked %d %d", tokenOpen ? 1 : 0, messageBuffersHeld);
+    if (tokenOpen || messageBuffersHeld != 0 || eventSourceOpen)
+        Log("Leaked %d %d %d", tokenOpen ? 1 : 0, messageBuffersHeld, eventSourceOpen ? 1 : 0);
     Log("ExitProcess %u", uExitCode);
     // As on Windows, the runtime's buffers are not flushed here.
     _exit((int)uExitCode);
@@ -381,4 +398,77 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
         lpMultiByteStr[index] =
             (lpWideCharStr[index] >= 0 && lpWideCharStr[index] < 0x80) ? (char)lpWideCharStr[index] : '?';
     return cchWideChar;
+}
+
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar)
+{
+    Log("MultiByteToWideChar %u", CodePage);
+    // As WideCharToMultiByte: into a buffer only, a stand-in.
+    if (dwFlags != 0 || lpMultiByteStr == NULL || cbMultiByte < 0 || cchWideChar <= 0) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return 0;
+    }
+    if (cbMultiByte > cchWideChar) {
+        lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    // The simulated code page is ASCII; anything else becomes '?'.
+    for (int index = 0; index < cbMultiByte; index++) {
+        unsigned char byte = (unsigned char)lpMultiByteStr[index];
+        lpWideCharStr[index] = byte < 0x80 ? (WCHAR)byte : L'?';
+    }
+    return cbMultiByte;
+}
+
+// RegisterEventSource (advapi32): a handle to the source's log on this
+// computer. "If the source name cannot be found, the event logging service uses
+// the Application log" (its documentation), so any name opens; the one handle
+// at a time is a stand-in, as the program opens one.
+HANDLE WINAPI RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName)
+{
+    Log("RegisterEventSourceW %s", Narrow(lpSourceName).c_str());
+    if (Forced("RegisterEventSourceW"))
+        return NULL;
+    if (lpUNCServerName != NULL || lpSourceName == NULL || eventSourceOpen) {
+        lastError = ERROR_INVALID_PARAMETER;
+        return NULL;
+    }
+    eventSourceOpen = true;
+    return EventSourceHandle;
+}
+
+// ReportEvent: the event goes to the log as the event log holds it: its type,
+// its whole event ID (Get-WinEvent shows the low 16 bits as Id) and its
+// insertion strings, here joined by " | ".
+BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                         WORD wNumStrings, DWORD dwDataSize, LPCWSTR *lpStrings, void *lpRawData)
+{
+    if (hEventLog != EventSourceHandle || !eventSourceOpen || lpUserSid != NULL || dwDataSize != 0 ||
+        lpRawData != NULL || (wNumStrings != 0 && lpStrings == NULL)) {
+        Log("ReportEventW refused");
+        lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    std::string strings;
+    for (WORD index = 0; index < wNumStrings; index++)
+        strings += (index == 0 ? "" : " | ") + Narrow(lpStrings[index]);
+    if (Forced("ReportEventW")) {
+        Log("ReportEventW failed");
+        return FALSE;
+    }
+    Log("ReportEventW type %u category %u id 0x%08x: %s", (unsigned)wType, (unsigned)wCategory, (unsigned)dwEventID,
+        strings.c_str());
+    return TRUE;
+}
+
+BOOL WINAPI DeregisterEventSource(HANDLE hEventLog)
+{
+    Log("DeregisterEventSource");
+    if (hEventLog != EventSourceHandle || !eventSourceOpen) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    eventSourceOpen = false;
+    return TRUE;
 }

@@ -25,6 +25,7 @@ typedef char CHAR;
 typedef wchar_t WCHAR;
 typedef void *HANDLE;
 typedef void *HLOCAL;
+typedef void *PSID;
 
 typedef SIZE_T *PSIZE_T;
 typedef DWORD *PDWORD;
@@ -96,6 +97,7 @@ typedef struct _TOKEN_PRIVILEGES {
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 
 #define CP_OEMCP 1
+#define CP_ACP 0
 #define CP_UTF8 65001
 
 BOOL WINAPI GetSystemFileCacheSize(PSIZE_T lpMinimumFileCacheSize, PSIZE_T lpMaximumFileCacheSize,
@@ -116,6 +118,17 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 [[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
 UINT WINAPI GetConsoleOutputCP(void);
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar);
+
+#define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_WARNING_TYPE 0x0002
+#define EVENTLOG_INFORMATION_TYPE 0x0004
+
+HANDLE WINAPI RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName);
+BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
+                         WORD wNumStrings, DWORD dwDataSize, LPCWSTR *lpStrings, void *lpRawData);
+BOOL WINAPI DeregisterEventSource(HANDLE hEventLog);
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                                LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                                LPBOOL lpUsedDefaultChar);
