@@ -74,6 +74,20 @@ if(size_bits EQUAL 64)
         ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 600)
 endif()
 
+if(size_bits EQUAL 64)
+    # The startup task's events as the Application log shows them: each ID's text
+    # from the shipped program's message table, through FormatMessage.
+    add_executable(EventText tests/events/EventText.cpp)
+    velmora_warnings(EventText)
+    velmora_windows_binary(EventText)
+    target_link_options(EventText PRIVATE -municode)
+    add_test(NAME events.message-table
+        COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/events/check_events.py" --wine "${wine_sh}"
+                --event-text $<TARGET_FILE:EventText> --program $<TARGET_FILE:VelmoraState>)
+    set_tests_properties(events.message-table PROPERTIES
+        ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 300)
+endif()
+
 include("${PROJECT_SOURCE_DIR}/packaging/ReleaseTests.cmake")
 
 if(VELMORA_README_TESTS)
