@@ -1,29 +1,30 @@
 @echo off
-rem Velmora's startup task: applies the file cache limits at every start, as
-rem SYSTEM. Lives beside Velmora.exe in %ProgramFiles%\Velmora\; writes one event
-rem to the Application log (source Velmora) and appends to startup.log in
-rem %ProgramData%\Velmora\. Ends with Velmora's exit code.
+rem Velmora's startup script, for tasks that an earlier Velmora registered to
+rem run %ProgramFiles%\Velmora\startup.cmd with the sizes written inside it. An
+rem archive unpacked over the folder, or the module, leaves such a script as it
+rem is; an MSI upgrade removes it with the earlier package and installs this
+rem one, which applies the sizes that the earlier script last ran with, from the
+rem line it appended to %ProgramData%\Velmora\startup.log at each run
+rem ("... Velmora -S 512 4096: exit code 0"). VelmoraState.exe beside it sets
+rem them, writes the run's event to the Application log, and gives the exit
+rem code. With no such line it sets nothing and writes event 3. Run
+rem Register-VelmoraStartupTask, or register VelmoraStartupTask.xml, to give the
+rem task its wanted state in its own arguments instead.
 setlocal
-set "VELMORA=%~dp0Velmora.exe"
-set "DATA=%ProgramData%\Velmora"
-set "ARGS=-S 256 2048"
-if not exist "%DATA%\" (
-    eventcreate /L APPLICATION /SO Velmora /T ERROR /ID 4 /D "Velmora %ARGS% did not run: no folder %DATA%" >nul
-    exit /b 3
+set "LOG=%ProgramData%\Velmora\startup.log"
+set "SIZES="
+if exist "%LOG%" for /f "usebackq delims=" %%L in ("%LOG%") do call :Sizes %%L
+"%~dp0VelmoraState.exe" set %SIZES% --allow-above-memory --event-log <nul
+exit /b %ERRORLEVEL%
+
+rem The words of one line of the log: where "Velmora -S MIN MAX:" is among them,
+rem the sizes to apply, as VelmoraState takes them. Each such line replaces the
+rem one before it, so the last one counts.
+:Sizes
+if "%~1"=="" goto :eof
+if "%~1"=="Velmora" if "%~2"=="-S" (
+    for /f "delims=:" %%M in ("%~4") do set "SIZES=--minimum %~3MB --maximum %%MMB"
+    goto :eof
 )
-"%VELMORA%" %ARGS% >"%DATA%\startup.last" 2>&1
-set CODE=%ERRORLEVEL%
-set "LINE="
-for /f "usebackq delims=" %%L in ("%DATA%\startup.last") do if not defined LINE set "LINE=%%L"
-if not defined LINE set "LINE=no output"
-set "LINE=%LINE:"='%"
->>"%DATA%\startup.log" echo %DATE% %TIME% Velmora %ARGS%: exit code %CODE%
-type "%DATA%\startup.last" >>"%DATA%\startup.log"
-set TYPE=ERROR
-if "%CODE%"=="0" set TYPE=INFORMATION
-set ID=4
-if "%CODE%"=="0" set ID=1
-if "%CODE%"=="1" set ID=2
-if "%CODE%"=="255" set ID=3
-eventcreate /L APPLICATION /SO Velmora /T %TYPE% /ID %ID% /D "Velmora %ARGS%: exit code %CODE%: %LINE%" >nul
-exit /b %CODE%
+shift
+goto Sizes

@@ -3,7 +3,8 @@
 #         -D HOMEPAGE=URL -D MSI=FILE -P ReleaseMsi.cmake
 # FILES holds what the package installs into %ProgramFiles%\Velmora: the 64-bit
 # Velmora.exe and VelmoraState.exe, the administrator's files of admin/
-# (startup.cmd, VelmoraStartupTask.xml, record.ps1, restore.ps1), the DSC 3
+# (VelmoraStartupTask.xml, record.ps1, restore.ps1, and startup.cmd for earlier
+# tasks), the DSC 3
 # resource's manifest (velmora.dsc.resource.json), LICENSE and README.md. msi/Velmora.wxs.in is built
 # by Debian's wixl, which has no Environment element: the rows that put the
 # folder on the system PATH (msi/Environment.idt, naming the wxs's component
@@ -59,6 +60,23 @@ function(velmora_msi_import idt)
 endfunction()
 
 velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt")
+# The event source's key as an earlier eventcreate made it goes before the
+# package writes its own (msi/RemoveRegistry.idt).
+velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/RemoveRegistry.idt")
+# What wixl has no words for. startup.cmd's component: 64-bit (256), never
+# overwritten (128), and installed only on an upgrade, where an earlier task
+# may run it. The event source: its message file as REG_EXPAND_SZ ("#%"), and
+# its whole key removed with the package (a row named "-" with no value).
+set(event_source "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Velmora")
+foreach(query IN ITEMS
+        "UPDATE `Component` SET `Attributes` = 384, `Condition` = 'WIX_UPGRADE_DETECTED' WHERE `Component` = 'EarlierStartup'"
+        "UPDATE `Registry` SET `Value` = '#%[INSTALLDIR]VelmoraState.exe' WHERE `Name` = 'EventMessageFile'"
+        "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSourceKey', 2, '${event_source}', '-', 'EventSource')")
+    execute_process(COMMAND msibuild "${built}" -q "${query}" RESULT_VARIABLE status ERROR_VARIABLE errors)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "msibuild -q \"${query}\" failed: ${errors}")
+    endif()
+endforeach()
 # The standard actions that write and remove the environment rows, at their
 # standard places in the sequence.
 execute_process(COMMAND msiinfo export "${built}" InstallExecuteSequence

@@ -27,6 +27,7 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
     add_custom_command(OUTPUT "${VELMORA_MSI}" "${VELMORA_NUPKG}"
         COMMAND "${CMAKE_COMMAND}" -E make_directory "${msi_files}" "${CMAKE_BINARY_DIR}/msi"
         COMMAND "${CMAKE_COMMAND}" -E copy $<TARGET_FILE:Velmora> $<TARGET_FILE:VelmoraState> ${VELMORA_ADMIN_FILES}
+                "${VELMORA_EARLIER_STARTUP}"
                 "${VELMORA_DSC_MANIFEST}" "${PROJECT_SOURCE_DIR}/LICENSE"
                 "${PROJECT_SOURCE_DIR}/README.md" "${msi_files}"
         COMMAND "${CMAKE_COMMAND}" -D "SOURCE_DIR=${PROJECT_SOURCE_DIR}" -D "FILES=${msi_files}" ${release_texts}
@@ -36,7 +37,7 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
                 -D "NUPKG=${VELMORA_NUPKG}" -P "${CMAKE_CURRENT_LIST_DIR}/ReleaseChocolatey.cmake"
         DEPENDS Velmora VelmoraState "${CMAKE_CURRENT_LIST_DIR}/ReleaseMsi.cmake" "${CMAKE_CURRENT_LIST_DIR}/ReleaseChocolatey.cmake"
                 "${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" "${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt"
-                ${VELMORA_ADMIN_FILES} "${PROJECT_SOURCE_DIR}/README.md"
+                ${VELMORA_ADMIN_FILES} "${VELMORA_EARLIER_STARTUP}" "${PROJECT_SOURCE_DIR}/README.md"
                 "${VELMORA_DSC_MANIFEST}"
         COMMENT "Making the MSI and the Chocolatey package")
     add_custom_target(VelmoraPackages ALL DEPENDS "${VELMORA_MSI}" "${VELMORA_NUPKG}")

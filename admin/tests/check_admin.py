@@ -5,10 +5,14 @@
     check_admin.py sim SOURCE_DIR --velmora PATH [--pwsh PWSH]
         record.ps1 and restore.ps1, run as `powershell -File` runs them, with the
         simulated system's Velmora; the startup task's definition, read as the
-        task scheduler reads it
+        task scheduler reads it, its arguments as the simulated VelmoraState reads them
     check_admin.py wine SOURCE_DIR --wine WINE_SH --cache-sim DIR --eventcreate EXE
-        startup.cmd, run by Wine's cmd with the CACHESIM.dll copy of Velmora.exe
-        beside it and a stand-in for eventcreate that logs what it is asked
+        the startup script of an earlier Velmora (tests/earlier/startup.cmd, with
+        a machine's sizes), which every upgrade but the MSI's leaves in place, run
+        by Wine's cmd with this release's Velmora.exe (its CACHESIM.dll copy)
+        beside it and a stand-in for eventcreate that logs what it is asked; and
+        the startup.cmd an MSI upgrade puts in its place, with VelmoraState.exe
+        (its CACHESIM.dll copy) beside it, on the earlier script's log
 """
 
 import os
@@ -93,9 +97,11 @@ def check_restore(arguments, scratch, failures):
                             f"Min:[{after[0]}], Max:[{after[1]}], Flags: {after[2]})" in result.stdout)
 
 
-def check_task_definition(arguments, failures):
+def check_task_definition(arguments, scratch, failures):
     """The definition as schtasks /xml reads it: UTF-16 with its mark, a task of
-    the task scheduler's namespace that runs, as SYSTEM, a script that ships beside it."""
+    the task scheduler's namespace that runs, as SYSTEM, VelmoraState.exe in
+    %ProgramFiles%\\Velmora with a wanted state in its arguments that the
+    program takes, writing its events."""
     path = os.path.join(arguments.source, "admin", "VelmoraStartupTask.xml")
     data = open(path, "rb").read()
     failures.expect("VelmoraStartupTask.xml", "starts with UTF-16 LE's byte order mark", b"\xff\xfe", data[:2])
@@ -106,26 +112,52 @@ def check_task_definition(arguments, failures):
         return
     ns = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
     failures.expect("VelmoraStartupTask.xml", "the root", "{" + ns["t"] + "}Task", root.tag)
-    command = root.findtext("t:Actions/t:Exec/t:Command", namespaces=ns) or ""
-    shipped = os.listdir(os.path.join(arguments.source, "admin"))
-    failures.expect("VelmoraStartupTask.xml", f"its command {command} ships beside it", True,
-                    command.startswith("%ProgramFiles%\\Velmora\\") and command.split("\\")[-1] in shipped)
+    failures.expect("VelmoraStartupTask.xml", "its command", "%ProgramFiles%\\Velmora\\VelmoraState.exe",
+                    root.findtext("t:Actions/t:Exec/t:Command", namespaces=ns))
+    words = (root.findtext("t:Actions/t:Exec/t:Arguments", namespaces=ns) or "").split()
+    failures.expect("VelmoraStartupTask.xml", "its arguments: set, writing events", ("set", True),
+                    (words[0] if words else None, "--event-log" in words))
+    sim = Sim(arguments.velmora, scratch, arguments.pwsh)
+    wanted = run([sim.velmora_state, "wanted"] + words[1:], env=sim.environment())
+    failures.expect("VelmoraStartupTask.xml", "the wanted state its arguments say, as VelmoraState reads them",
+                    (0, '{"hardLimits":true,"minimumMB":256,"maximumMB":2048}\n'), (wanted.returncode, wanted.stdout))
     principal = root.find("t:Principals/t:Principal", ns)
     failures.expect("VelmoraStartupTask.xml", "the actions run as the principal it names",
                     principal.get("id") if principal is not None else None, root.find("t:Actions", ns).get("Context"))
+    failures.expect("VelmoraStartupTask.xml", "the principal is SYSTEM", "S-1-5-18",
+                    root.findtext("t:Principals/t:Principal/t:UserId", namespaces=ns))
 
 
-# The state of CACHESIM.dll, whether Velmora.exe and the records folder are there;
-# the exit code, and the eventcreate arguments and text the run must give.
+# The earlier script: the state of CACHESIM.dll, whether Velmora.exe and the
+# records folder are there; the exit code, and the eventcreate arguments and
+# text the run must give.
 STARTUP_CASES = [
     ("the limits applied", "", True, True, 0, "/T INFORMATION /ID 1",
-     "Velmora -S 256 2048: exit code 0: Success: SetSystemFileCacheSize(Min:[268435456], Max:[2147483648], Flags: 5)"),
+     "Velmora -S 512 4096: exit code 0: Success: SetSystemFileCacheSize(Min:[536870912], Max:[4294967296], Flags: 5)"),
     ("sizes the system refuses", "largest=16777216\n", True, True, 1, "/T ERROR /ID 2",
-     "Velmora -S 256 2048: exit code 1: main.cpp:"),
+     "Velmora -S 512 4096: exit code 1: main.cpp:"),
     ("no Velmora.exe beside the script", "", False, True, 9009, "/T ERROR /ID 4",
-     "Velmora -S 256 2048: exit code 9009: "),
+     "Velmora -S 512 4096: exit code 9009: "),
     ("no records folder", "", True, False, 3, "/T ERROR /ID 4",
-     "Velmora -S 256 2048 did not run: no folder "),
+     "Velmora -S 512 4096 did not run: no folder "),
+]
+
+# The script an MSI upgrade installs: the earlier script's log (None: none at
+# all), the exit code, and the limits in force after (min, max), or None where
+# nothing may change.
+EARLIER_RUN = "Wed 12/09/2026  6:00:01.25 Velmora -S {0} {1}: exit code 0\r\n" \
+              "Success: SetSystemFileCacheSize(Min:[1], Max:[2], Flags: 5)\r\n"
+SHIM_CASES = [
+    ("the sizes of the last run logged", EARLIER_RUN.format(256, 2048) + EARLIER_RUN.format(512, 4096), 0,
+     (512 * MiB, 4096 * MiB)),
+    ("a run of the earlier PowerShell script, from shares",
+     "2026-12-09T06:00:01 Velmora -S 163 2048 (from {'minimumPercent':2,'maximumPercent':25}): in place: "
+     "Success: GetSystemFileCacheSize(Min:[170917888], Max:[2147483648], Flags: 5)\r\n", 0, (163 * MiB, 2048 * MiB)),
+    ("a log in another date format", "09.12.2026  6:00:01,25 Velmora -S 300 3000: exit code 0\r\n", 0,
+     (300 * MiB, 3000 * MiB)),
+    ("no log", None, 1, None),
+    ("a log with no run", "Success: SetSystemFileCacheSize(Min:[1], Max:[2], Flags: 5)\r\n", 1, None),
+    ("a run whose sizes are refused", EARLIER_RUN.format(4096, 512), 2, None),
 ]
 
 
@@ -137,7 +169,7 @@ def check_startup_script(arguments, scratch, failures):
         bin_dir = os.path.join(root, "bin")
         for folder in (program_dir, bin_dir) + ((os.path.join(data_dir, "Velmora"),) if records else (data_dir,)):
             os.makedirs(folder)
-        shutil.copy(os.path.join(arguments.source, "admin", "startup.cmd"), program_dir)
+        shutil.copy(os.path.join(arguments.source, "admin", "tests", "earlier", "startup.cmd"), program_dir)
         shutil.copy(os.path.join(arguments.cache_sim, "CACHESIM.dll"), program_dir)
         if program:
             shutil.copy(os.path.join(arguments.cache_sim, "Velmora.exe"), program_dir)
@@ -170,6 +202,34 @@ def check_startup_script(arguments, scratch, failures):
             failures.expect("startup.cmd", name, "startup.log has the exit code", True, f"exit code {code}" in log)
 
 
+def check_msi_startup_script(arguments, scratch, failures):
+    for name, log, code, after in SHIM_CASES:
+        root = tempfile.mkdtemp(dir=scratch)
+        program_dir = os.path.join(root, "Program Files", "Velmora")
+        data_dir = os.path.join(root, "ProgramData")
+        os.makedirs(program_dir)
+        os.makedirs(os.path.join(data_dir, "Velmora"))
+        if log is not None:
+            with open(os.path.join(data_dir, "Velmora", "startup.log"), "w", newline="") as file:
+                file.write(log)
+        shutil.copy(os.path.join(arguments.source, "admin", "startup.cmd"), program_dir)
+        for name_in_sim in ("VelmoraState.exe", "CACHESIM.dll"):
+            shutil.copy(os.path.join(arguments.cache_sim, name_in_sim), program_dir)
+        state_path = os.path.join(program_dir, "cachesim.state")
+        with open(state_path, "w") as file:
+            file.write("memory=8589934592\n")
+        wrapper = os.path.join(root, "run.cmd")
+        with open(wrapper, "w", newline="\r\n") as file:
+            file.write(f'@set "ProgramData={windows_path(data_dir)}"\n'
+                       f'@"{windows_path(os.path.join(program_dir, "startup.cmd"))}"\n')
+        result = run([arguments.wine, "cmd", "/c", windows_path(wrapper)])
+        failures.expect("MSI's startup.cmd", name, "exit code", code, result.returncode)
+        state = state_of(state_path)
+        failures.expect("MSI's startup.cmd", name, "the limits in force",
+                        (str(after[0]), str(after[1]), "5") if after else (None, None, None),
+                        (state.get("min"), state.get("max"), state.get("flags")))
+
+
 def main():
     parser = mode_parser(__doc__)
     parser.add_argument("--cache-sim")
@@ -181,9 +241,10 @@ def main():
         if arguments.mode == "sim":
             check_record(arguments, scratch, failures)
             check_restore(arguments, scratch, failures)
-            check_task_definition(arguments, failures)
+            check_task_definition(arguments, scratch, failures)
         else:
             check_startup_script(arguments, scratch, failures)
+            check_msi_startup_script(arguments, scratch, failures)
     return failures.report()
 
 

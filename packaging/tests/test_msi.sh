@@ -2,9 +2,12 @@
 # The per-machine MSI under Wine, in the 64-bit prefix WINEPREFIX names: built
 # twice to the same bytes; its tables; installed silently (the files in
 # C:\Program Files\Velmora, the folder on the system PATH, the entry in Programs
-# and Features); Velmora -G run by name from a new process, which finds it on
-# that PATH; a newer version installed over it (one entry, the new files); an
-# older one refused with nothing changed; and removed with nothing left.
+# and Features, the event source Velmora with VelmoraState.exe's message table in
+# place of the key eventcreate made); Velmora -G run by name from a new process,
+# which finds it on that PATH; a newer version installed over it (one entry, the
+# new files); an older one refused with nothing changed; and removed with
+# nothing left. Then an earlier package whose startup.cmd holds a machine's
+# sizes, upgraded by this one and a newer one: the script stays as it was.
 #
 # Usage: test_msi.sh SOURCE_DIR VELMORA_EXE DSC_MANIFEST VERSION WINE_SH
 set -eu
@@ -23,6 +26,7 @@ trap 'rm -rf "$scratch"' EXIT
 program_dir="$WINEPREFIX/drive_c/Program Files/Velmora"
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+event_source='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Velmora'
 major=${version%%.*}
 newer="$((major + 1)).0.0"
 
@@ -33,7 +37,7 @@ newer="$((major + 1)).0.0"
 package() {
     files="$scratch/files-$2"
     mkdir -p "$files"
-    cp "$exe" "$(dirname "$exe")/VelmoraState.exe" "$source_dir"/admin/*.cmd "$source_dir"/admin/*.ps1 \
+    cp "$exe" "$(dirname "$exe")/VelmoraState.exe" "$source_dir"/admin/startup.cmd "$source_dir"/admin/*.ps1 \
         "$source_dir"/admin/*.xml "$manifest" "$source_dir/LICENSE" "$files/"
     { cat "$source_dir/README.md"; echo "${3:-}"; } >"$files/README.md"
     # Files of another time, as another clone has them.
@@ -63,6 +67,22 @@ msiexec() {
     (cd "$scratch" && "$wine" msiexec "$@" </dev/null >"$scratch/msiexec.log" 2>&1) && echo 0 || echo $?
 }
 
+# eventcreate_source: the key eventcreate makes for a source of its own, as an
+# earlier startup script left it.
+eventcreate_source() {
+    "$wine" reg add "$event_source" /v CustomSource /t REG_DWORD /d 1 /f >/dev/null 2>&1
+    "$wine" reg add "$event_source" /v EventMessageFile /t REG_EXPAND_SZ /d '%SystemRoot%\System32\EventCreate.exe' \
+        /f >/dev/null 2>&1
+}
+
+# expect_event_source WHEN: the source Velmora is the package's: its message file
+# VelmoraState.exe (REG_EXPAND_SZ), its three types, and nothing of eventcreate's.
+expect_event_source() {
+    values=$("$wine" reg query "$event_source" 2>/dev/null | tr -d '\r' | sed -n 's/^    //p' | tr -s ' ' | sort | tr '\n' ';')
+    [ "$values" = "EventMessageFile REG_EXPAND_SZ C:\Program Files\Velmora\VelmoraState.exe;TypesSupported REG_DWORD 0x7;" ] ||
+        fail "$1: the event source holds: $values"
+}
+
 package "$version" first.msi
 package "$version" second.msi
 cmp "$scratch/first.msi" "$scratch/second.msi" || fail "two builds of the same files, copied at two times, differ"
@@ -84,13 +104,19 @@ for left in $(entries); do
     msiexec /x "$left" /qn >/dev/null
 done
 [ -z "$(entries)" ] || fail "Velmora is still installed before the test: $(entries)"
+rm -rf "$program_dir"
 
-# Installed silently.
+# Installed silently, on a machine where an earlier startup script made the
+# event source with eventcreate. No startup.cmd: no earlier task needs one.
+eventcreate_source
 [ "$(msiexec /i first.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi /qn"; }
-[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe VelmoraStartupTask.xml VelmoraState.exe record.ps1 restore.ps1 startup.cmd velmora.dsc.resource.json " ] ||
+[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe VelmoraStartupTask.xml VelmoraState.exe record.ps1 restore.ps1 velmora.dsc.resource.json " ] ||
     fail "C:\\Program Files\\Velmora holds: $(ls "$program_dir" | tr '\n' ' ')"
 cmp "$exe" "$program_dir/Velmora.exe" || fail "the installed Velmora.exe is not the one packed"
 value "$environment" PATH | grep -q -i -F 'C:\Program Files\Velmora' || fail "the folder is not on the system PATH"
+expect_event_source "installed"
+[ "$(value 'HKLM\SOFTWARE\Velmora\Installer' Folder)" = 'C:\Program Files\Velmora\' ] ||
+    fail "HKLM\SOFTWARE\Velmora\Installer: Folder is '$(value 'HKLM\SOFTWARE\Velmora\Installer' Folder)'"
 [ "$(entries)" = "$product" ] || fail "Programs and Features: expected $product, got $(entries)"
 key="$uninstall\\$product"
 for expected in "DisplayName=Velmora" "DisplayVersion=$version" "Publisher=The Velmora developers" \
@@ -114,7 +140,7 @@ grep -q '^main\.cpp:[0-9]*: GetSystemFileCacheSize(120): ' "$scratch/get.out" ||
 tail -n 1 "$program_dir/README.md" | grep -q '^Newer\.$' || fail "the upgrade left the older files"
 
 # An older one is refused (1603, of which Linux sees the low 8 bits), and nothing changes.
-[ "$(msiexec /i first.msi /qn)" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "the older package was not refused"; }
+code=$(msiexec /i first.msi /qn); [ "$code" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "the older package was not refused: exit code $code"; }
 [ "$(entries)" = "$newer_product" ] || fail "after the refused downgrade, Programs and Features holds: $(entries)"
 tail -n 1 "$program_dir/README.md" | grep -q '^Newer\.$' || fail "the refused downgrade changed the files"
 
@@ -125,4 +151,33 @@ tail -n 1 "$program_dir/README.md" | grep -q '^Newer\.$' || fail "the refused do
 if value "$environment" PATH | grep -q -i -F 'Velmora'; then
     fail "the PATH still names Velmora: $(value "$environment" PATH)"
 fi
-echo "ok: built twice alike; installed, found on PATH, upgraded, refused a downgrade and removed"
+"$wine" reg query "$event_source" >/dev/null 2>&1 && fail "the event source is left after removal"
+"$wine" reg query 'HKLM\SOFTWARE\Velmora' >/dev/null 2>&1 && fail "HKLM\SOFTWARE\Velmora is left after removal"
+
+# An earlier package, whose startup.cmd an earlier task runs with the sizes its
+# Register-VelmoraStartupTask wrote there, upgraded by this one and then by a
+# newer one: the script stays byte for byte, beside this release's programs.
+mkdir -p "$scratch/files-earlier"
+cp "$exe" "$source_dir/admin/tests/earlier/startup.cmd" "$scratch/files-earlier/"
+(cd "$scratch/files-earlier" && wixl -a x64 -o "$scratch/earlier.msi" "$source_dir/packaging/tests/earlier/Velmora.wxs") \
+    >"$scratch/build.log" 2>&1 || { cat "$scratch/build.log"; fail "wixl: the earlier package"; }
+eventcreate_source
+[ "$(msiexec /i earlier.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i earlier.msi /qn"; }
+sed -i 's/-S 512 4096/-S 300 3000/' "$program_dir/startup.cmd"
+cp "$program_dir/startup.cmd" "$scratch/machine-startup.cmd"
+for upgrade in first.msi newer.msi; do
+    [ "$(msiexec /i $upgrade /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i $upgrade /qn over the earlier one"; }
+    cmp "$scratch/machine-startup.cmd" "$program_dir/startup.cmd" ||
+        fail "$upgrade over the earlier package: startup.cmd is not the machine's: $(grep ARGS= "$program_dir/startup.cmd")"
+    [ -f "$program_dir/Velmora.exe" ] && [ -f "$program_dir/VelmoraState.exe" ] ||
+        fail "$upgrade over the earlier package: the programs are not beside startup.cmd"
+    expect_event_source "$upgrade over the earlier package"
+done
+[ "$(entries)" = "$newer_product" ] || fail "after the upgrades from the earlier package, Programs and Features holds: $(entries)"
+[ "$(msiexec /x "$newer_product" /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /x $newer_product /qn"; }
+[ -z "$(entries)" ] || fail "Programs and Features still holds $(entries)"
+# Windows Installer removes the shared startup.cmd with its last product; Wine's
+# keeps counting the earlier package as one after removing it, so the file may
+# stay here.
+rm -rf "$program_dir"
+echo "ok: built twice alike; installed, found on PATH, upgraded, refused a downgrade and removed; an earlier task's startup.cmd kept through two upgrades"
