@@ -61,7 +61,7 @@ if(NOT PACK_ONLY)
     file(WRITE "${MODULE_DIR}/Velmora.psm1" "${psm1}")
     configure_file("${module}/Velmora.psd1.in" "${MODULE_DIR}/Velmora.psd1" @ONLY)
     include("${SOURCE_DIR}/admin/AdminFiles.cmake")
-    file(COPY "${module}/Velmora.Format.ps1xml" ${VELMORA_STARTUP_FILES} "${module}/startup.ps1" "${SOURCE_DIR}/LICENSE"
+    file(COPY "${module}/Velmora.Format.ps1xml" ${VELMORA_STARTUP_FILES} "${SOURCE_DIR}/LICENSE"
          DESTINATION "${MODULE_DIR}")
     file(COPY "${module}/en-US/about_Velmora.help.txt" DESTINATION "${MODULE_DIR}/en-US")
     foreach(arch IN ITEMS x64 x86)

@@ -72,8 +72,7 @@ def check_module(folder, archives, version, url_base, homepage):
                 "Velmora/VelmoraStartupTask.xml",
                 "Velmora/bin/x64/Velmora.exe", "Velmora/bin/x64/VelmoraState.exe",
                 "Velmora/bin/x64/velmora.dsc.resource.json", "Velmora/bin/x86/Velmora.exe", "Velmora/bin/x86/VelmoraState.exe",
-                "Velmora/en-US/about_Velmora.help.txt",
-                "Velmora/startup.cmd", "Velmora/startup.ps1"],
+                "Velmora/en-US/about_Velmora.help.txt"],
                module.namelist())
         for arch, program in (("win64", "x64"), ("win32", "x86")):
             with zipfile.ZipFile(os.path.join(folder, archives[arch])) as archive:

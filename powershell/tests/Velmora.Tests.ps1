@@ -1,6 +1,6 @@
 # The module Velmora on the simulated system: each cmdlet runs the simulated
 # system's Velmora (VELMORA_EXE), whose state file and call log say what the
-# system holds and was asked. The task scheduler, the ACL tools, elevation and
+# system holds and was asked. The task scheduler, the registry, elevation and
 # the performance counters, which this machine has not, are test doubles that
 # record what they are asked.
 param(
@@ -551,15 +551,41 @@ Describe 'The DSC resource VelmoraFileCacheLimit' {
 Describe 'The startup task' {
     BeforeAll {
         $global:VelmoraAsked = [System.Collections.Generic.List[string]]::new()
-        # The task scheduler and the ACL tools, as test doubles that record what they are asked.
-        # Register-ScheduledTask keeps the definition it is handed, for the tests to read.
+        # The task scheduler, as test doubles: Register-ScheduledTask keeps the
+        # definition it is handed, Get-ScheduledTask gives the task that
+        # definition makes, as the ScheduledTasks module's objects show it.
         function global:Register-ScheduledTask {
             param($TaskName, $Xml, [switch] $Force)
             if ($global:VelmoraRegisterFails) { throw 'Access is denied.' }
             $global:VelmoraAsked.Add("register $TaskName Force=$Force")
             $global:VelmoraTaskXml = $Xml
         }
-        # The task as registered, and the definition that ships beside startup.cmd, as XML.
+        function global:Get-ScheduledTask {
+            param($TaskName)
+            if (-not $global:VelmoraTaskXml) { return }
+            $task = Read-TaskDefinition $global:VelmoraTaskXml
+            $exec = $task.Document.SelectSingleNode('/t:Task/t:Actions/t:Exec', $task.Names)
+            $triggers = foreach ($trigger in $task.Document.SelectNodes('/t:Task/t:Triggers/*', $task.Names)) {
+                $interval = $trigger.SelectSingleNode('t:Repetition/t:Interval', $task.Names)
+                [pscustomobject]@{ Repetition = [pscustomobject]@{ Interval = $(if ($interval) { $interval.InnerText }) } }
+            }
+            [pscustomobject]@{
+                State    = 'Ready'
+                Actions  = @([pscustomobject]@{
+                        Execute   = $exec.SelectSingleNode('t:Command', $task.Names).InnerText
+                        Arguments = $(if ($exec.SelectSingleNode('t:Arguments', $task.Names)) { $exec.SelectSingleNode('t:Arguments', $task.Names).InnerText })
+                    })
+                Triggers = @($triggers)
+            }
+        }
+        function global:Get-ScheduledTaskInfo { param($TaskName) [pscustomobject]@{ LastRunTime = $null; LastTaskResult = 267011 } }
+        function global:Unregister-ScheduledTask {
+            param($TaskName, [switch] $Confirm)
+            $global:VelmoraAsked.Add("unregister $TaskName")
+            $global:VelmoraTaskXml = $null
+        }
+        $script:Commands = 'Register-ScheduledTask', 'Get-ScheduledTask', 'Get-ScheduledTaskInfo', 'Unregister-ScheduledTask'
+        # A task definition as XML, and the one that ships with the module.
         function script:Read-TaskDefinition([string] $Text) {
             $definition = New-Object System.Xml.XmlDocument
             $definition.LoadXml($Text)
@@ -570,28 +596,65 @@ Describe 'The startup task' {
         function script:Read-ShippedDefinition {
             Read-TaskDefinition ([System.IO.File]::ReadAllText((Join-Path (Split-Path $Module) 'VelmoraStartupTask.xml')))
         }
-        function global:Get-ScheduledTask {
-            param($TaskName)
-            if ($global:VelmoraAsked -like 'register*') {
-                [pscustomobject]@{ State = 'Ready'; Actions = @([pscustomobject]@{ Execute = 'startup.cmd' }) }
+        # The registered task's program and arguments.
+        function script:Get-TaskAction {
+            $task = Read-TaskDefinition $global:VelmoraTaskXml
+            $exec = $task.Document.SelectSingleNode('/t:Task/t:Actions/t:Exec', $task.Names)
+            [pscustomobject]@{
+                Command   = $exec.SelectSingleNode('t:Command', $task.Names).InnerText
+                Arguments = $exec.SelectSingleNode('t:Arguments', $task.Names).InnerText
             }
         }
-        function global:Get-ScheduledTaskInfo { param($TaskName) [pscustomobject]@{ LastRunTime = $null; LastTaskResult = 267011 } }
-        function global:Unregister-ScheduledTask { param($TaskName, [switch] $Confirm) $global:VelmoraAsked.Add("unregister $TaskName") }
-        # Each ends with the exit code that $global:VelmoraToolExit gives it (0 unless a case says).
-        $global:VelmoraToolExit = @{}
-        function global:takeown { $global:VelmoraAsked.Add("takeown $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['takeown'] }
-        function global:icacls { $global:VelmoraAsked.Add("icacls $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['icacls'] }
-        $script:Commands = 'Register-ScheduledTask', 'Get-ScheduledTask', 'Get-ScheduledTaskInfo',
-            'Unregister-ScheduledTask', 'takeown', 'icacls'
+        # A run of the registered task, as the task scheduler starts it: its
+        # program with its arguments, no input. Its exit code, and the events it wrote.
+        function script:Invoke-RegisteredTask {
+            $action = Get-TaskAction
+            $null | & $action.Command @($action.Arguments -split ' ') 2>$null | Out-Null
+            [pscustomobject]@{
+                Exit   = $LASTEXITCODE
+                Events = @(Get-Content -LiteralPath $env:VELMORA_SIM_LOG | Where-Object { $_ -like 'ReportEventW *' })
+            }
+        }
+        # Snapshots of a folder's files and the registry doubles, to compare before and after.
+        function script:Get-FolderFiles([string] $Path) {
+            if (-not (Test-Path -LiteralPath $Path)) { return '(none)' }
+            (Get-ChildItem -LiteralPath $Path -Force | Sort-Object Name | ForEach-Object { "$($_.Name)=$((Get-FileHash $_.FullName).Hash)" }) -join ';'
+        }
+        function script:Get-RegistryText {
+            ($global:VelmoraRegistry.Keys | Sort-Object | ForEach-Object {
+                $key = $_
+                "$key{" + (($global:VelmoraRegistry[$key].Keys | Sort-Object | ForEach-Object {
+                    "$_=$($global:VelmoraRegistry[$key][$_].Kind):$(@($global:VelmoraRegistry[$key][$_].Value) -join ',')" }) -join ';') + '}'
+            }) -join ' '
+        }
+        $script:EventSource = 'HKLM:\SYSTEM\CurrentControlSet\Services\EventLog\Application\Velmora'
+        $script:Record = 'HKLM:\SOFTWARE\Velmora\StartupTask'
+        $script:Installer = 'HKLM:\SOFTWARE\Velmora\Installer'
+        # The key eventcreate makes for a source of its own, as an earlier startup script left it.
+        $script:EventCreateKey = @{
+            CustomSource     = [pscustomobject]@{ Value = 1; Kind = 'DWord' }
+            EventMessageFile = [pscustomobject]@{ Value = '%SystemRoot%\System32\EventCreate.exe'; Kind = 'ExpandString' }
+            TypesSupported   = [pscustomobject]@{ Value = 7; Kind = 'DWord' }
+        }
     }
     AfterAll {
         foreach ($command in $script:Commands) { Remove-Item "Function:\$command" -ErrorAction SilentlyContinue }
-        Remove-Variable -Scope Global VelmoraAsked, VelmoraToolExit, VelmoraTaskXml, VelmoraRegisterFails -ErrorAction SilentlyContinue
+        Remove-Variable -Scope Global VelmoraAsked, VelmoraTaskXml, VelmoraRegisterFails, VelmoraRegistry, VelmoraRegistryFails -ErrorAction SilentlyContinue
     }
     BeforeEach {
         $global:VelmoraAsked.Clear()
-        $global:VelmoraToolExit = @{}
+        $global:VelmoraTaskXml = $null
+        $global:VelmoraRegisterFails = $false
+        $global:VelmoraRegistryFails = $null
+        # The registry, as a test double: key path → value name → Value and Kind.
+        $global:VelmoraRegistry = @{}
+        Mock -ModuleName Velmora Get-VelmoraRegistryKey {
+            if ($global:VelmoraRegistry.Contains($Path)) { $global:VelmoraRegistry[$Path].Clone() }
+        }
+        Mock -ModuleName Velmora Set-VelmoraRegistryKey {
+            if ($global:VelmoraRegistryFails -eq $Path) { throw "Requested registry access is not allowed." }
+            if ($null -eq $Values) { $global:VelmoraRegistry.Remove($Path) } else { $global:VelmoraRegistry[$Path] = $Values.Clone() }
+        }
         # Windows, as far as the module can tell; its code page is a test double too, its memory 8 GiB.
         Mock -ModuleName Velmora Test-VelmoraWindows { $true }
         Mock -ModuleName Velmora Get-VelmoraOutputCodePage { 65001 }
@@ -602,96 +665,41 @@ Describe 'The startup task' {
         $program = Join-Path $env:ProgramFiles 'Velmora'
     }
 
-    It 'registers the task as SYSTEM at start-up with the program and its script in Program Files' {
+    It 'registers VelmoraState.exe with the wanted state in the task''s arguments, and writes no file with it' {
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
         $task = Register-VelmoraStartupTask -MinimumBytes 300MB -MaximumBytes 3000MB
-        $startup = Join-Path $program 'startup.cmd'
-        (Get-FileHash (Join-Path $program 'Velmora.exe')).Hash | Should -Be (Get-FileHash $Velmora).Hash
-        (Get-FileHash (Join-Path $program 'VelmoraState.exe')).Hash | Should -Be (Get-FileHash $StateExe).Hash
-        $shipped = Get-Content -Raw (Join-Path (Split-Path $Module) 'startup.cmd')
-        Get-Content -Raw $startup | Should -BeExactly ($shipped -replace 'set "ARGS=-S 256 2048"', 'set "ARGS=-S 300 3000"')
-        $data = Join-Path $env:ProgramData 'Velmora'
-        $global:VelmoraAsked | Should -Contain "takeown /F $data /A /R"
-        $global:VelmoraAsked | Should -Contain "icacls $data /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /Q"
-        $global:VelmoraAsked | Should -Contain 'register Velmora file cache limits Force=True'
-        # The shipped definition, with the script in Program Files as its command and nothing else changed.
+        $state = Join-Path $program 'VelmoraState.exe'
+        Get-FolderFiles $program | Should -BeExactly "VelmoraState.exe=$((Get-FileHash $StateExe).Hash)"
+        $global:VelmoraAsked | Should -Be @('register Velmora file cache limits Force=True')
+        # The shipped definition, with this program and these arguments as its action and nothing else changed.
         $expected = Read-ShippedDefinition
-        $expected.Document.SelectSingleNode('/t:Task/t:Actions/t:Exec/t:Command', $expected.Names).InnerText = $startup
+        $expected.Document.SelectSingleNode('/t:Task/t:Actions/t:Exec/t:Command', $expected.Names).InnerText = $state
+        $expected.Document.SelectSingleNode('/t:Task/t:Actions/t:Exec/t:Arguments', $expected.Names).InnerText = 'set --minimum 300MB --maximum 3000MB --event-log'
         (Read-TaskDefinition $global:VelmoraTaskXml).Document.OuterXml | Should -BeExactly $expected.Document.OuterXml
+        Get-RegistryText | Should -BeExactly ("HKLM:\SOFTWARE\Velmora\StartupTask{EventSource=DWord:1;Files=MultiString:VelmoraState.exe;Folder=DWord:1} " +
+            "HKLM:\SYSTEM\CurrentControlSet\Services\EventLog\Application\Velmora{EventMessageFile=ExpandString:$state;TypesSupported=DWord:7}")
+        $task.Execute | Should -BeExactly $state
         $task.MinimumMB | Should -Be 300
         $task.MaximumMB | Should -Be 3000
+        $task.MinimumPercent | Should -BeNullOrEmpty
+        $task.RepeatEvery | Should -BeNullOrEmpty
+        $task.Earlier | Should -BeFalse
         $task.LastTaskResult | Should -Be 267011
         Get-CacheCall | Should -BeNullOrEmpty -Because 'registering applies nothing'
     }
 
-    It '<Why>: refused before anything is changed' -ForEach @(
-        @{ Why = 'without elevation'; Elevated = $false; Min = 256MB; Max = 2GB; Id = 'Velmora.NotElevated' }
-        @{ Why = 'a minimum not below the maximum'; Elevated = $true; Min = 2GB; Max = 2GB; Id = 'Velmora.SizesRefused' }
-        @{ Why = 'a maximum below 16 MB'; Elevated = $true; Min = 1MB; Max = 15MB; Id = 'Velmora.SizesRefused' }
-        @{ Why = 'a size of 0'; Elevated = $true; Min = 0; Max = 2GB; Id = 'Velmora.WantedStateNotValid' }
-        @{ Why = 'a size that is not whole megabytes'; Elevated = $true; Min = 256MB; Max = 99999999999999999; Id = 'Velmora.SizeNotWholeMegabytes' }
-        @{ Why = 'a maximum above physical memory'; Elevated = $true; Min = 256MB; Max = 9GB; Id = 'Velmora.SizesRefused' }
-    ) {
-        Mock -ModuleName Velmora Test-VelmoraElevated { $Elevated }
-        { Register-VelmoraStartupTask -MinimumBytes $Min -MaximumBytes $Max } | Should -Throw -ErrorId "$Id,Register-VelmoraStartupTask"
-        Test-Path -LiteralPath $env:ProgramFiles | Should -BeFalse
-        $global:VelmoraAsked | Should -BeNullOrEmpty
-        Get-CacheCall | Should -BeNullOrEmpty
-    }
-
-    It 'sizes past the 32-bit program''s range are refused as Velmora would refuse them' -Skip:($Bits -ne 32) {
-        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        { Register-VelmoraStartupTask 256MB 5000MB } | Should -Throw -ErrorId 'Velmora.SizesRefused,Register-VelmoraStartupTask'
-        $global:VelmoraAsked | Should -BeNullOrEmpty
-    }
-
-    It '<Tool> ending with exit code <Exit>: stops at the step <Step>, says what was done, and registers nothing' -ForEach @(
-        @{ Tool = 'takeown'; Exit = 1; Step = 'owner'; Done = 'folder' }
-        @{ Tool = 'icacls'; Exit = 5; Step = 'permissions'; Done = 'folder, owner' }
+    It 'shares of memory, repeated every <Every>: the task''s arguments and its repetition, as Get-VelmoraStartupTask reads them' -ForEach @(
+        @{ Every = (New-TimeSpan -Hours 1); Interval = 'PT1H' }
+        @{ Every = (New-TimeSpan -Minutes 1); Interval = 'PT1M' }
+        @{ Every = (New-TimeSpan -Days 31); Interval = 'P31D' }
     ) {
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        $global:VelmoraToolExit[$Tool] = $Exit
-        $thrown = { Register-VelmoraStartupTask 256MB 2GB } | Should -Throw -ErrorId 'Velmora.StartupTaskStepFailed,Register-VelmoraStartupTask' -PassThru
-        $thrown.Exception.Message | Should -BeLike "*'$Step'*exit code $Exit*"
-        $thrown.Exception.Message | Should -BeLike "*steps done before it: $Done.*"
-        $global:VelmoraAsked | Where-Object { $_ -like 'register*' } | Should -BeNullOrEmpty
-        Test-Path -LiteralPath (Join-Path $program 'Velmora.exe') | Should -BeFalse
-    }
-
-    It 'the task scheduler refusing the task: every step before it is named as done' {
-        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        $global:VelmoraRegisterFails = $true
-        try {
-            $thrown = { Register-VelmoraStartupTask 256MB 2GB } | Should -Throw -ErrorId 'Velmora.StartupTaskStepFailed,Register-VelmoraStartupTask' -PassThru
-        } finally {
-            $global:VelmoraRegisterFails = $false
-        }
-        $thrown.Exception.Message | Should -BeLike "*'task'*Access is denied*steps done before it: folder, owner, permissions, program, state program, script.*"
-        Test-Path -LiteralPath (Join-Path $program 'startup.cmd') | Should -BeTrue -Because 'the script step was done, as the message says'
-    }
-
-    It '-WhatIf previews every step without elevation, and changes nothing' {
-        Mock -ModuleName Velmora Test-VelmoraElevated { $false }
-        Register-VelmoraStartupTask -MinimumBytes 256MB -MaximumBytes 2GB -WhatIf -ErrorAction Stop
-        Unregister-VelmoraStartupTask -WhatIf -ErrorAction Stop
-        Test-Path -LiteralPath $env:ProgramFiles | Should -BeFalse
-        $global:VelmoraAsked | Should -BeNullOrEmpty
-    }
-
-    It 'shares of memory, repeated: startup.ps1 run by Windows PowerShell, at start-up and every hour' {
-        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        $task = Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 -RepeatEvery (New-TimeSpan -Hours 1)
-        $script = Join-Path $program 'startup.ps1'
-        $shipped = Get-Content -Raw (Join-Path (Split-Path $Module) 'startup.ps1')
-        Get-Content -Raw $script | Should -BeExactly ($shipped -replace '(?m)^\$Wanted = .*$', '$Wanted = @{ minimumPercent = 2; maximumPercent = 25 }')
+        $task = Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 12.5 -RepeatEvery $Every
+        (Get-TaskAction).Arguments | Should -BeExactly 'set --minimum 2% --maximum 12.5% --event-log'
         $registered = Read-TaskDefinition $global:VelmoraTaskXml
-        $exec = $registered.Document.SelectSingleNode('/t:Task/t:Actions/t:Exec', $registered.Names)
-        $exec.SelectSingleNode('t:Command', $registered.Names).InnerText | Should -BeExactly 'powershell.exe'
-        $exec.SelectSingleNode('t:Arguments', $registered.Names).InnerText |
-            Should -BeExactly "-NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$script`""
         $triggers = $registered.Document.SelectSingleNode('/t:Task/t:Triggers', $registered.Names)
         $triggers.SelectSingleNode('t:BootTrigger/t:Enabled', $registered.Names).InnerText | Should -BeExactly 'true'
-        $triggers.SelectSingleNode('t:TimeTrigger/t:Repetition/t:Interval', $registered.Names).InnerText | Should -BeExactly 'PT1H'
+        $triggers.SelectSingleNode('t:TimeTrigger/t:Repetition/t:Interval', $registered.Names).InnerText | Should -BeExactly $Interval
         $triggers.SelectSingleNode('t:TimeTrigger/t:Enabled', $registered.Names).InnerText | Should -BeExactly 'true'
         # Principal and settings as shipped.
         $shipped = Read-ShippedDefinition
@@ -700,83 +708,169 @@ Describe 'The startup task' {
                 Should -BeExactly $shipped.Document.SelectSingleNode("/t:Task/t:$part", $shipped.Names).OuterXml
         }
         $task.MinimumPercent | Should -Be 2
-        $task.MaximumPercent | Should -Be 25
-        Get-CacheCall | Should -BeNullOrEmpty -Because 'registering applies nothing'
+        $task.MaximumPercent | Should -Be 12.5
+        $task.MinimumMB | Should -BeNullOrEmpty
+        $task.RepeatEvery | Should -Be $Every
     }
 
-    It 'registered again the other way, the task keeps one script, and says the sizes of that one' {
-        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 | Out-Null
-        $task = Register-VelmoraStartupTask 300MB 3000MB
-        Test-Path -LiteralPath (Join-Path $program 'startup.ps1') | Should -BeFalse
-        $task.MinimumMB | Should -Be 300
-        $task.MinimumPercent | Should -BeNullOrEmpty
+    It '<Why>: refused before anything is changed' -ForEach @(
+        @{ Why = 'without elevation'; Elevated = $false; Min = 256MB; Max = 2GB; More = @{}; Id = 'Velmora.NotElevated' }
+        @{ Why = 'a minimum not below the maximum'; Elevated = $true; Min = 2GB; Max = 2GB; More = @{}; Id = 'Velmora.SizesRefused' }
+        @{ Why = 'a maximum below 16 MB'; Elevated = $true; Min = 1MB; Max = 15MB; More = @{}; Id = 'Velmora.SizesRefused' }
+        @{ Why = 'a size of 0'; Elevated = $true; Min = 0; Max = 2GB; More = @{}; Id = 'Velmora.WantedStateNotValid' }
+        @{ Why = 'a size that is not whole megabytes'; Elevated = $true; Min = 256MB; Max = 99999999999999999; More = @{}; Id = 'Velmora.SizeNotWholeMegabytes' }
+        @{ Why = 'a maximum above physical memory'; Elevated = $true; Min = 256MB; Max = 9GB; More = @{}; Id = 'Velmora.SizesRefused' }
+        @{ Why = 'a repetition every 59 seconds'; Elevated = $true; Min = 256MB; Max = 2GB; More = @{ RepeatEvery = (New-TimeSpan -Seconds 59) }; Id = 'Velmora.RepetitionRefused' }
+        @{ Why = 'a repetition every 32 days'; Elevated = $true; Min = 256MB; Max = 2GB; More = @{ RepeatEvery = (New-TimeSpan -Days 32) }; Id = 'Velmora.RepetitionRefused' }
+    ) {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $Elevated }
+        { Register-VelmoraStartupTask -MinimumBytes $Min -MaximumBytes $Max @More } | Should -Throw -ErrorId "$Id,Register-VelmoraStartupTask"
+        Test-Path -LiteralPath $env:ProgramFiles | Should -BeFalse
+        $global:VelmoraAsked | Should -BeNullOrEmpty
+        $global:VelmoraRegistry.Count | Should -Be 0
+        Get-CacheCall | Should -BeNullOrEmpty
     }
 
-    It 'a repetition more often than once a minute is refused' {
+    It 'a percent the DSC 3 resource refuses is refused the same: <Minimum> % and <Maximum> %' -ForEach @(
+        @{ Minimum = 0; Maximum = 25 }
+        @{ Minimum = 2; Maximum = 100.5 }
+        @{ Minimum = 2; Maximum = 12.34567 }
+    ) {
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        { Register-VelmoraStartupTask 256MB 2GB -RepeatEvery (New-TimeSpan -Seconds 30) } |
-            Should -Throw -ErrorId 'Velmora.RepetitionRefused,Register-VelmoraStartupTask'
+        { Register-VelmoraStartupTask -MinimumPercent $Minimum -MaximumPercent $Maximum } |
+            Should -Throw -ErrorId 'Velmora.WantedStateNotValid,Register-VelmoraStartupTask'
         $global:VelmoraAsked | Should -BeNullOrEmpty
     }
 
-    Context 'the task''s startup.ps1, run as the task runs it' {
-        BeforeAll {
-            # eventcreate, as a test double that records what it is asked.
-            $script:Bin = Join-Path $script:Scratch 'bin'
-            New-Item -ItemType Directory -Force $script:Bin | Out-Null
-            $script:Events = Join-Path $script:Scratch 'events'
-            Set-Content -LiteralPath (Join-Path $script:Bin 'eventcreate') -NoNewline -Value "#!/bin/sh`necho `"`$*`" >>'$script:Events'`n"
-            chmod +x (Join-Path $script:Bin 'eventcreate')
-            # PowerShell with these arguments, the double first on the PATH: its exit code and output.
-            function Invoke-AsTask([string[]] $Arguments) {
-                $saved = $env:PATH
-                $env:PATH = "$script:Bin$([IO.Path]::PathSeparator)$env:PATH"
-                try {
-                    $out = & (Join-Path $PSHOME 'pwsh') -NoLogo -NoProfile -NonInteractive @Arguments
-                    [pscustomobject]@{ Exit = $LASTEXITCODE; Output = "$out" }
-                } finally {
-                    $env:PATH = $saved
-                }
-            }
+    It '-Force takes a maximum above physical memory, and the task''s arguments say so' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        Set-SimulatedSystem 'memory=2147483648'
+        $task = Register-VelmoraStartupTask 256MB 3GB -Force
+        (Get-TaskAction).Arguments | Should -BeExactly 'set --minimum 256MB --maximum 3072MB --allow-above-memory --event-log'
+        $task.AllowAboveMemory | Should -BeTrue
+    }
+
+    It 'sizes past the 32-bit program''s range are refused as Velmora would refuse them' -Skip:($Bits -ne 32) {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        { Register-VelmoraStartupTask 256MB 5000MB } | Should -Throw -ErrorId 'Velmora.SizesRefused,Register-VelmoraStartupTask'
+        $global:VelmoraAsked | Should -BeNullOrEmpty
+    }
+
+    It 'where the MSI installed Velmora, the task runs its VelmoraState.exe and nothing is copied or registered beside it' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        $msi = Join-Path $env:ProgramFiles 'Velmora'
+        New-Item -ItemType Directory -Force $msi | Out-Null
+        Set-Content -LiteralPath (Join-Path $msi 'VelmoraState.exe') -Value 'the MSI''s program'
+        $global:VelmoraRegistry[$script:Installer] = @{ Folder = [pscustomobject]@{ Value = "$msi\"; Kind = 'String' } }
+        $global:VelmoraRegistry[$script:EventSource] = @{ EventMessageFile = [pscustomobject]@{ Value = "$msi\VelmoraState.exe"; Kind = 'ExpandString' } }
+        $files = Get-FolderFiles $msi
+        $registry = Get-RegistryText
+        $task = Register-VelmoraStartupTask 256MB 2GB
+        $task.Execute | Should -BeExactly (Join-Path $msi 'VelmoraState.exe')
+        Get-FolderFiles $msi | Should -BeExactly $files
+        Get-RegistryText | Should -BeExactly $registry
+        Unregister-VelmoraStartupTask -Confirm:$false
+        $global:VelmoraTaskXml | Should -BeNullOrEmpty
+        Get-FolderFiles $msi | Should -BeExactly $files -Because 'the MSI''s files are the MSI''s'
+        Get-RegistryText | Should -BeExactly $registry
+    }
+
+    It 'the <Step> step failing after a working task: that task, its program and the registry stay as they were, and the error says what was undone' -ForEach @(
+        @{ Step = 'task'; Undone = 'done before it: folder, program, event source, record; undone: record, event source, program, folder' }
+        @{ Step = 'record'; Undone = 'done before it: folder, program, event source; undone: event source, program, folder' }
+        @{ Step = 'event source'; Undone = 'done before it: folder, program; undone: program, folder' }
+    ) {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        # A task that works: an earlier registration's, with its program and
+        # eventcreate's key, and a different program to put in place of it.
+        Register-VelmoraStartupTask 256MB 2GB | Out-Null
+        Set-Content -LiteralPath (Join-Path $program 'VelmoraState.exe') -Value 'the program the working task runs'
+        $global:VelmoraRegistry[$script:EventSource] = $script:EventCreateKey.Clone()
+        $task = $global:VelmoraTaskXml
+        $files = Get-FolderFiles $program
+        $registry = Get-RegistryText
+        switch ($Step) {
+            'task' { $global:VelmoraRegisterFails = $true }
+            'record' { $global:VelmoraRegistryFails = $script:Record }
+            'event source' { $global:VelmoraRegistryFails = $script:EventSource }
         }
+        $thrown = { Register-VelmoraStartupTask 300MB 3000MB } | Should -Throw -ErrorId 'Velmora.StartupTaskStepFailed,Register-VelmoraStartupTask' -PassThru
+        $thrown.Exception.Message | Should -BeLike "*step '$Step'*; $Undone."
+        $global:VelmoraTaskXml | Should -BeExactly $task
+        Get-FolderFiles $program | Should -BeExactly $files
+        $global:VelmoraRegistryFails = $null
+        Get-RegistryText | Should -BeExactly $registry
+    }
+
+    It 'a first registration failing at its task step leaves no folder, program or key behind' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        $global:VelmoraRegisterFails = $true
+        { Register-VelmoraStartupTask 256MB 2GB } | Should -Throw -ErrorId 'Velmora.StartupTaskStepFailed,Register-VelmoraStartupTask'
+        Test-Path -LiteralPath $program | Should -BeFalse
+        $global:VelmoraRegistry.Count | Should -Be 0
+    }
+
+    It '-WhatIf previews every step without elevation, and changes nothing' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $false }
+        Register-VelmoraStartupTask -MinimumBytes 256MB -MaximumBytes 2GB -WhatIf -ErrorAction Stop
+        Unregister-VelmoraStartupTask -WhatIf -ErrorAction Stop
+        Test-Path -LiteralPath $env:ProgramFiles | Should -BeFalse
+        $global:VelmoraAsked | Should -BeNullOrEmpty
+        $global:VelmoraRegistry.Count | Should -Be 0
+    }
+
+    Context 'the registered task, run as the task scheduler runs it' {
         BeforeEach {
             Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-            Remove-Item -LiteralPath $script:Events -ErrorAction SilentlyContinue
         }
 
         It '<Why>: <Calls> set call(s), event <Id>, exit code 0' -ForEach @(
-            @{ Why = 'in place'; State = "min=268435456`nmax=2147483648`nflags=5"; Calls = 0; Id = 5; Text = '*: in place: Success: GetSystemFileCacheSize(Min:`[268435456`], Max:`[2147483648`], Flags: 5)' }
-            @{ Why = 'changed by something else'; State = "min=268435456`nmax=4294963200`nflags=0"; Calls = 1; Id = 1; Text = '*: changed from Success: GetSystemFileCacheSize(Min:`[268435456`], Max:`[4294963200`], Flags: 0) to Success: SetSystemFileCacheSize(Min:`[268435456`], Max:`[2147483648`], Flags: 5)' }
+            @{ Why = 'not yet applied'; State = "memory=8589934592"; Calls = 1; Id = '0x40000001' }
+            @{ Why = 'in place'; State = "memory=8589934592`nmin=268435456`nmax=2147483648`nflags=5"; Calls = 0; Id = '0x40000005' }
+            @{ Why = 'changed by something else'; State = "memory=8589934592`nmin=268435456`nmax=4294963200`nflags=0"; Calls = 1; Id = '0x40000001' }
+            @{ Why = 'held lower by the system'; State = "memory=8589934592`nmin=268435456`nmax=1073741824`nflags=5`nlargest=1073741824"; Calls = 1; Id = '0x80000007' }
         ) {
             Register-VelmoraStartupTask 256MB 2GB -RepeatEvery (New-TimeSpan -Minutes 15) | Out-Null
             Set-SimulatedSystem $State
-            $run = Invoke-AsTask '-File', (Join-Path $program 'startup.ps1')
-            $run.Exit | Should -Be 0 -Because $run.Output
+            $run = Invoke-RegisteredTask
+            $run.Exit | Should -Be 0
             @(Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' }).Count | Should -Be $Calls
-            $events = @(Get-Content -LiteralPath $script:Events)
-            $events.Count | Should -Be 1
-            $events[0] | Should -BeLike "/L APPLICATION /SO Velmora /T INFORMATION /ID $Id /D $Text"
+            $run.Events.Count | Should -Be 1
+            $run.Events[0] | Should -BeLike "ReportEventW type * id $($Id): *"
             Get-StateValue 'flags' | Should -Be '5'
-            Get-Content (Join-Path $env:ProgramData 'Velmora/startup.log') | Should -HaveCount 1
         }
 
-        It 'sizes shares of memory at its run, as VelmoraState says: 2 % and 25 % of 8 GiB' {
-            Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 | Out-Null
-            Set-SimulatedSystem 'memory=8589934592'
-            $run = Invoke-AsTask '-File', (Join-Path $program 'startup.ps1')
-            $run.Exit | Should -Be 0 -Because $run.Output
-            Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -Be 'SetSystemFileCacheSize 170917888 2147483648 5'
-            Get-Content -LiteralPath $script:Events | Should -BeLike "*/ID 1 /D Velmora -S 163 2048 (from {'*Percent':*}): changed from *"
+        It 'every shipped file replaced, as an upgrade does: the next run applies the registered state, not the shipped one' {
+            Register-VelmoraStartupTask 300MB 3000MB | Out-Null
+            $task = $global:VelmoraTaskXml
+            foreach ($file in Get-ChildItem -File (Split-Path $Module)) {
+                Copy-Item -LiteralPath $file.FullName -Destination $program -Force
+            }
+            Copy-Item -LiteralPath $StateExe -Destination (Join-Path $program 'VelmoraState.exe') -Force
+            $run = Invoke-RegisteredTask
+            $run.Exit | Should -Be 0
+            Get-StateValue 'min' | Should -Be ([string](300MB))
+            Get-StateValue 'max' | Should -Be ([string](3000MB))
+            $global:VelmoraTaskXml | Should -BeExactly $task
         }
 
-        It 'a share with no memory to work it out of: event 3 with VelmoraState''s reason, and nothing set' {
+        It 'shares of memory with no memory to read: an error event, exit code 3, and nothing set' {
             Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 | Out-Null
             Set-SimulatedSystem 'fail.GlobalMemoryStatusEx=5'
-            $run = Invoke-AsTask '-File', (Join-Path $program 'startup.ps1')
+            $run = Invoke-RegisteredTask
             $run.Exit | Should -Be 3
             Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -BeNullOrEmpty
-            Get-Content -LiteralPath $script:Events | Should -BeLike '*/T ERROR /ID 3 /D VelmoraState resolve *: exit code 3: the physical memory could not be read*'
+            $run.Events | Should -BeLike 'ReportEventW type 1 * id 0xc0000004: the physical memory could not be read*'
+        }
+
+        It 'fixed sizes with no memory to read: applied, with a warning event that the memory check was skipped' {
+            Register-VelmoraStartupTask 256MB 2GB | Out-Null
+            Set-SimulatedSystem 'fail.GlobalMemoryStatusEx=5'
+            $run = Invoke-RegisteredTask
+            $run.Exit | Should -Be 0
+            $run.Events[0] | Should -BeLike 'ReportEventW type 2 * id 0x80000006: *'
+            $run.Events[1] | Should -BeLike 'ReportEventW type 4 * id 0x40000001: *'
+            Get-StateValue 'flags' | Should -Be '5'
         }
     }
 
@@ -784,12 +878,37 @@ Describe 'The startup task' {
         Get-VelmoraStartupTask | Should -BeNullOrEmpty
     }
 
-    It 'Unregister removes the task and its script' {
+    It 'Get-VelmoraStartupTask calls a task that runs startup.cmd an earlier one, with no wanted state of its own' {
+        $global:VelmoraTaskXml = (Read-ShippedDefinition).Document.OuterXml -replace '<Command>[^<]*</Command><Arguments>[^<]*</Arguments>', '<Command>%ProgramFiles%\Velmora\startup.cmd</Command>'
+        $task = Get-VelmoraStartupTask
+        $task.Earlier | Should -BeTrue
+        $task.Execute | Should -BeExactly '%ProgramFiles%\Velmora\startup.cmd'
+        $task.MinimumMB | Should -BeNullOrEmpty
+    }
+
+    It 'Unregister removes the task and what Register put there, and leaves what was there before' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        New-Item -ItemType Directory -Force $program | Out-Null
+        Set-Content -LiteralPath (Join-Path $program 'startup.cmd') -Value 'an earlier task''s script'
+        New-Item -ItemType Directory -Force (Join-Path $env:ProgramData 'Velmora') | Out-Null
+        Set-Content -LiteralPath (Join-Path $env:ProgramData 'Velmora\startup.log') -Value 'an earlier task''s log'
+        $global:VelmoraRegistry[$script:EventSource] = $script:EventCreateKey.Clone()
+        Register-VelmoraStartupTask -MinimumBytes 256MB -MaximumBytes 2GB | Out-Null
+        Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 | Out-Null
+        Unregister-VelmoraStartupTask -Confirm:$false
+        $global:VelmoraAsked | Should -Contain 'unregister Velmora file cache limits'
+        Get-VelmoraStartupTask | Should -BeNullOrEmpty
+        Get-FolderFiles $program | Should -BeLike 'startup.cmd=*' -Because 'the earlier script was there before'
+        Test-Path -LiteralPath (Join-Path $env:ProgramData 'Velmora\startup.log') | Should -BeTrue
+        $global:VelmoraRegistry.Count | Should -Be 0
+    }
+
+    It 'Unregister after a first registration leaves no folder behind' {
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
         Register-VelmoraStartupTask -MinimumBytes 256MB -MaximumBytes 2GB | Out-Null
         Unregister-VelmoraStartupTask -Confirm:$false
-        $global:VelmoraAsked | Should -Contain 'unregister Velmora file cache limits'
-        Test-Path -LiteralPath (Join-Path $program 'startup.cmd') | Should -BeFalse
+        Test-Path -LiteralPath $program | Should -BeFalse
+        $global:VelmoraRegistry.Count | Should -Be 0
     }
 }
 

@@ -73,3 +73,19 @@ function Resolve-VelmoraSizes {
         Error     = $null
     }
 }
+
+# The wanted state of a cmdlet's bound sizes as VelmoraState's flags, as the
+# startup task passes them: --minimum 256MB --maximum 12.5%. Bytes that are not
+# whole megabytes are ConvertTo-VelmoraWantedState's to refuse first.
+function ConvertTo-VelmoraStateFlags {
+    param([System.Collections.IDictionary] $Given)
+    $flags = @()
+    foreach ($limit in 'Minimum', 'Maximum') {
+        if ($Given.ContainsKey("${limit}Percent")) {
+            $flags += "--$($limit.ToLower())", "$(ConvertTo-VelmoraJsonNumber $Given["${limit}Percent"])%"
+        } else {
+            $flags += "--$($limit.ToLower())", "$(ConvertTo-VelmoraWholeMB $Given["${limit}Bytes"])MB"
+        }
+    }
+    return $flags
+}

@@ -1,13 +1,7 @@
-# What the startup task and the counters need of Windows: the machine, an
-# elevated token, and the places where only administrators and SYSTEM write.
+# What the startup task and the counters need of Windows: the machine and an
+# elevated token.
 
 $script:TaskName = 'Velmora file cache limits'
-
-# The line of each startup script that holds its sizes, which
-# Register-VelmoraStartupTask writes and Get-VelmoraStartupTask reads:
-# startup.cmd's ARGS (minimum, maximum in MB), startup.ps1's $Wanted (a hashtable).
-$script:StartupArgsLine = '(?m)^set "ARGS=-S (\d+) (\d+)"'
-$script:StartupWantedLine = '(?m)^\$Wanted = (.*)$'
 
 function Get-VelmoraComputerName {
     return [Environment]::MachineName
@@ -42,24 +36,3 @@ function Assert-VelmoraElevated {
     }
 }
 
-# The places of the startup task: the program and its script, where only
-# administrators and SYSTEM may write; the log, in a folder only they may read.
-function Get-VelmoraFolder {
-    $program = Join-Path $env:ProgramFiles 'Velmora'
-    return [pscustomobject]@{
-        Program       = $program
-        Startup       = Join-Path $program 'startup.cmd'
-        StartupScript = Join-Path $program 'startup.ps1'
-        Data          = Join-Path $env:ProgramData 'Velmora'
-    }
-}
-
-# Runs a Windows tool (takeown, icacls) and throws unless it ends with 0.
-function Invoke-VelmoraTool {
-    param([string] $Tool, [string[]] $Arguments)
-    Write-Verbose "Running $Tool $($Arguments -join ' ')"
-    $said = & $Tool @Arguments 2>&1 | Out-String
-    if ($LASTEXITCODE -ne 0) {
-        throw "$Tool $($Arguments -join ' ') ended with exit code $($LASTEXITCODE): $($said.Trim())"
-    }
-}

@@ -1,27 +1,31 @@
 function Register-VelmoraStartupTask {
     <#
     .SYNOPSIS
-    Applies file cache limits at every start of Windows, from a task that runs as SYSTEM.
+    Applies file cache limits at every start of Windows, from a task that runs VelmoraState.exe as SYSTEM.
     .DESCRIPTION
-    Has VelmoraState judge the sizes first, by the rules the DSC 3 resource and Set-VelmoraFileCacheLimit share
-    (whole megabytes, within the program's range, the minimum below the maximum, the maximum at least 16 MB and,
-    unless -Force, not above physical memory; Velmora.SizesRefused, Velmora.WantedStateNotValid), then, one
-    step after the other:
-    folder: makes $env:ProgramFiles\Velmora and $env:ProgramData\Velmora;
-    owner: makes Administrators the owner of the records folder (takeown);
-    permissions: lets only SYSTEM and Administrators use it (icacls);
-    program: copies the module's Velmora.exe into $env:ProgramFiles\Velmora, where only administrators and SYSTEM
-    may write, so that the task runs nothing another user can change and survives an update of the module;
-    state program: copies VelmoraState.exe beside it, which startup.ps1 asks what shares of memory come to;
-    script: writes the startup script beside it, with the sizes: startup.cmd for fixed sizes applied at
-    start-up, startup.ps1 (run by Windows PowerShell) for shares of memory or a task that repeats;
-    task: registers the task 'Velmora file cache limits' from VelmoraStartupTask.xml, the definition that ships
-    with Velmora.exe (as SYSTEM at start-up, on battery too, for 5 minutes at the most), with the script as its
-    command, replacing an older one.
-    It stops at the first step that fails, with Velmora.StartupTaskStepFailed naming the step and the steps
-    done before it. Each run of the
-    task writes one event to the Application log (source Velmora). Needs an elevated PowerShell on Windows;
-    -WhatIf previews every step without elevation.
+    Registers the task 'Velmora file cache limits' from VelmoraStartupTask.xml, the definition that ships with
+    Velmora.exe (as SYSTEM at start-up, on battery too, for 5 minutes at the most), replacing an older one. The
+    task runs VelmoraState.exe with the wanted state in its own arguments, for example
+    'set --minimum 256MB --maximum 12.5% --event-log': the task definition is where the wanted state is kept, so
+    no file is written with it, every shipped file stays as signed, and an upgrade of Velmora by any path keeps it.
+    At each run VelmoraState reads the limits, sets them only where they differ, and writes one event to the
+    Application log (source Velmora; about_Velmora lists the IDs).
+
+    VelmoraState judges the wanted state first, by the rules of the DSC 3 resource (whole megabytes, the minimum
+    below the maximum, the maximum at least 16 MB and, unless -Force, not above physical memory;
+    Velmora.SizesRefused, Velmora.WantedStateNotValid); nothing is changed where it refuses.
+
+    Where the MSI installed Velmora, the task runs the MSI's VelmoraState.exe and nothing is copied: the MSI owns
+    $env:ProgramFiles\Velmora and the event source. Otherwise the steps are, one after the other:
+    folder: makes $env:ProgramFiles\Velmora, where only administrators and SYSTEM may write;
+    program: puts the module's VelmoraState.exe there (copied beside it first, then swapped in);
+    event source: registers the source Velmora with the program's message table, in place of a key that
+    eventcreate made for an earlier startup script;
+    record: records what it put there, which Unregister-VelmoraStartupTask removes;
+    task: registers the task, last.
+    A step that fails undoes the steps before it, so that the task and the files that were there before work as
+    they did; Velmora.StartupTaskStepFailed names the step, and what was done and undone. Needs an elevated
+    PowerShell on Windows; -WhatIf previews every step without elevation.
     .PARAMETER MinimumBytes
     The minimum size of the file cache in bytes, a whole number of megabytes (256MB).
     .PARAMETER MaximumBytes
@@ -34,11 +38,12 @@ function Register-VelmoraStartupTask {
     The maximum as a share of the machine's physical memory in percent, above 0 and at most 100, with up to
     four places after the point, worked out at each run.
     .PARAMETER RepeatEvery
-    Runs the task again at this interval (one minute at the least) as well as at start-up. Each run reads the
-    limits first and sets them only where they differ, so that limits changed by anything else are put back;
-    its event says which (ID 5 in place, ID 1 changed from what to what). Off by default.
+    Runs the task again at this interval, from one minute to 31 days, as well as at start-up, so that limits
+    changed by anything else are put back (event ID 1 says from what to what; ID 5 that they were in place).
+    Off by default.
     .PARAMETER Force
-    Accepts a maximum above the machine's physical memory, which caps nothing.
+    Accepts a maximum above the machine's physical memory, which caps nothing; the task's arguments then carry
+    --allow-above-memory.
     .INPUTS
     None.
     .OUTPUTS
@@ -57,6 +62,8 @@ function Register-VelmoraStartupTask {
 
     Shows every step that would be taken, and changes nothing; needs no elevation.
     .LINK
+    Get-VelmoraStartupTask
+    .LINK
     about_Velmora
     #>
     [CmdletBinding(SupportsShouldProcess = $true, DefaultParameterSetName = 'Bytes')]
@@ -73,123 +80,149 @@ function Register-VelmoraStartupTask {
     if (-not $WhatIfPreference) {
         Assert-VelmoraElevated $PSCmdlet
     }
-    # Shares of memory are checked as this machine's memory gives them now; the
-    # task works them out again at each run.
-    $sizes = Resolve-VelmoraSizes -Given $PSBoundParameters -Force:$Force
-    if ($sizes.Error) {
-        $PSCmdlet.ThrowTerminatingError($sizes.Error)
-    }
     $repeats = $PSBoundParameters.ContainsKey('RepeatEvery')
-    if ($repeats -and $RepeatEvery -lt [TimeSpan]::FromMinutes(1)) {
-        $exception = New-Object System.ArgumentException("-RepeatEvery is $($RepeatEvery): the task scheduler repeats a task once a minute at the most often")
+    if ($repeats -and ($RepeatEvery -lt [TimeSpan]::FromMinutes(1) -or $RepeatEvery -gt [TimeSpan]::FromDays(31))) {
+        $exception = New-Object System.ArgumentException("-RepeatEvery is $($RepeatEvery): the task scheduler repeats a task from once a minute to once in 31 days")
         $PSCmdlet.ThrowTerminatingError((New-VelmoraError $exception 'Velmora.RepetitionRefused' InvalidArgument $RepeatEvery))
     }
-    # Fixed sizes applied once at start-up: startup.cmd. Shares of memory, or a
-    # task that repeats and so must set only what differs: startup.ps1.
-    $powershell = $PSCmdlet.ParameterSetName -eq 'Percent' -or $repeats
-    if ($PSCmdlet.ParameterSetName -eq 'Percent') {
-        $minimumShare = ConvertTo-VelmoraJsonNumber $MinimumPercent
-        $maximumShare = ConvertTo-VelmoraJsonNumber $MaximumPercent
-        $wanted = "@{ minimumPercent = $minimumShare; maximumPercent = $maximumShare }"
-        $applies = "$minimumShare % and $maximumShare % of memory"
-    } else {
-        $wanted = "@{ minimumMB = $($sizes.MinimumMB); maximumMB = $($sizes.MaximumMB) }"
-        $applies = "$($sizes.MinimumMB) MB and $($sizes.MaximumMB) MB"
+
+    # The wanted state as the task's flags, judged by VelmoraState as the task's
+    # runs will judge it (shares of memory as this machine's memory gives them now).
+    $wanted = ConvertTo-VelmoraWantedState -Given $PSBoundParameters
+    if ($wanted.Error) {
+        $PSCmdlet.ThrowTerminatingError($wanted.Error)
     }
-    $arguments = "-S $($sizes.MinimumMB) $($sizes.MaximumMB)"
-    $folder = Get-VelmoraFolder
-    $data = $folder.Data
-    $startup = $folder.Startup
-    if ($powershell) {
-        $startup = $folder.StartupScript
+    $flags = ConvertTo-VelmoraStateFlags -Given $PSBoundParameters
+    if ($Force) {
+        $flags += '--allow-above-memory'
     }
-    $steps = @(
-        @{ Name = 'folder'; Target = "$($folder.Program), $data"; Action = 'Create the folders'
-           Do = { New-Item -ItemType Directory -Force -Path $folder.Program, $data -ErrorAction Stop | Out-Null } }
-        @{ Name = 'owner'; Target = $data; Action = 'Make Administrators the owner'
-           Do = { Invoke-VelmoraTool takeown '/F', $data, '/A', '/R' } }
-        @{ Name = 'permissions'; Target = $data; Action = 'Let only SYSTEM and Administrators use it'
-           Do = {
-               Invoke-VelmoraTool icacls $data, '/reset', '/T', '/Q'
-               Invoke-VelmoraTool icacls $data, '/inheritance:r', '/grant:r', '*S-1-5-18:(OI)(CI)F', '*S-1-5-32-544:(OI)(CI)F', '/Q'
-           } }
-        @{ Name = 'program'; Target = (Join-Path $folder.Program 'Velmora.exe'); Action = "Copy $(Get-VelmoraProgram)"
-           Do = { Copy-Item -LiteralPath (Get-VelmoraProgram) -Destination (Join-Path $folder.Program 'Velmora.exe') -Force -ErrorAction Stop } }
-        @{ Name = 'state program'; Target = (Join-Path $folder.Program 'VelmoraState.exe'); Action = "Copy $(Get-VelmoraProgram -Name VelmoraState)"
-           Do = { Copy-Item -LiteralPath (Get-VelmoraProgram -Name VelmoraState) -Destination (Join-Path $folder.Program 'VelmoraState.exe') -Force -ErrorAction Stop } }
-        @{ Name = 'script'; Target = $startup; Action = "Write the startup script, applying $applies"
-           Do = {
-               if ($powershell) {
-                   $text = [System.IO.File]::ReadAllText((Join-Path $PSScriptRoot 'startup.ps1'))
-                   $text = $text -replace $script:StartupWantedLine, "`$Wanted = $wanted"
-               } else {
-                   $text = [System.IO.File]::ReadAllText((Join-Path $PSScriptRoot 'startup.cmd'))
-                   $text = $text -replace $script:StartupArgsLine, "set `"ARGS=$arguments`""
-               }
-               [System.IO.File]::WriteAllText($startup, $text, (New-Object System.Text.ASCIIEncoding))
-               # The other script, from a task registered the other way before, goes.
-               foreach ($other in $folder.Startup, $folder.StartupScript) {
-                   if ($other -ne $startup -and (Test-Path -LiteralPath $other)) {
-                       Remove-Item -LiteralPath $other -Force -ErrorAction Stop
-                   }
-               }
-           } }
-        @{ Name = 'task'; Target = "task '$script:TaskName'"; Action = "Register to run $startup as SYSTEM at start-up"
-           Do = {
-               # The definition that ships beside startup.cmd, with this script as its command.
-               $definition = New-Object System.Xml.XmlDocument
-               $definition.Load((Join-Path $PSScriptRoot 'VelmoraStartupTask.xml'))
-               $namespace = $definition.DocumentElement.NamespaceURI
-               $names = New-Object System.Xml.XmlNamespaceManager($definition.NameTable)
-               $names.AddNamespace('t', $namespace)
-               $exec = $definition.SelectSingleNode('/t:Task/t:Actions/t:Exec', $names)
-               if ($powershell) {
-                   $exec.SelectSingleNode('t:Command', $names).InnerText = 'powershell.exe'
-                   $argument = $exec.AppendChild($definition.CreateElement('Arguments', $namespace))
-                   $argument.InnerText = "-NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -File `"$startup`""
-               } else {
-                   $exec.SelectSingleNode('t:Command', $names).InnerText = $startup
-               }
-               if ($repeats) {
-                   # A second trigger from now on, at the interval, for as long as the task exists.
-                   $trigger = $definition.SelectSingleNode('/t:Task/t:Triggers', $names).AppendChild(
-                       $definition.CreateElement('TimeTrigger', $namespace))
-                   $repetition = $trigger.AppendChild($definition.CreateElement('Repetition', $namespace))
-                   $repetition.AppendChild($definition.CreateElement('Interval', $namespace)).InnerText =
-                       [System.Xml.XmlConvert]::ToString($RepeatEvery)
-                   $trigger.AppendChild($definition.CreateElement('StartBoundary', $namespace)).InnerText =
-                       (Get-Date).ToString('s')
-                   $trigger.AppendChild($definition.CreateElement('Enabled', $namespace)).InnerText = 'true'
-               }
-               Register-ScheduledTask -TaskName $script:TaskName -Xml $definition.OuterXml -Force -ErrorAction Stop |
-                   Out-Null
-           } }
-    )
+    $judged = Invoke-VelmoraState -Method resolve -Arguments $flags
+    if ($judged.Error) {
+        $PSCmdlet.ThrowTerminatingError($judged.Error)
+    }
+    $arguments = (@('set') + $flags + @('--event-log')) -join ' '
+
+    # Whose folder: the MSI's, where it installed Velmora; else the module's.
+    $installed = Get-VelmoraInstalledFolder
+    $folder = Join-Path $env:ProgramFiles 'Velmora'
+    if ($installed) {
+        $folder = $installed
+    }
+    $program = Join-Path $folder 'VelmoraState.exe'
+    $definition = New-VelmoraTaskDefinition -Program $program -Arguments $arguments -RepeatEvery $(if ($repeats) { $RepeatEvery })
+
+    $made = @{ Folder = $false; Replaced = $false; Program = $false }
+    $steps = @()
+    if (-not $installed) {
+        $steps += @{ Name = 'folder'; Target = $folder; Action = 'Create the folder'
+            Do = {
+                if (-not (Test-Path -LiteralPath $folder)) {
+                    New-Item -ItemType Directory -Path $folder -ErrorAction Stop | Out-Null
+                    $made.Folder = $true
+                }
+            }
+            Undo = {
+                if ($made.Folder -and -not (Get-ChildItem -LiteralPath $folder -Force)) {
+                    Remove-Item -LiteralPath $folder -ErrorAction Stop
+                }
+            } }
+        $steps += @{ Name = 'program'; Target = $program; Action = "Put $(Get-VelmoraProgram -Name VelmoraState) there"
+            Do = {
+                Copy-Item -LiteralPath (Get-VelmoraProgram -Name VelmoraState) -Destination "$program.new" -Force -ErrorAction Stop
+                if (Test-Path -LiteralPath $program) {
+                    Move-Item -LiteralPath $program -Destination "$program.old" -Force -ErrorAction Stop
+                    $made.Replaced = $true
+                }
+                Move-Item -LiteralPath "$program.new" -Destination $program -ErrorAction Stop
+                $made.Program = $true
+            }
+            Undo = {
+                if ($made.Program) {
+                    Remove-Item -LiteralPath $program -Force -ErrorAction Stop
+                }
+                if ($made.Replaced) {
+                    Move-Item -LiteralPath "$program.old" -Destination $program -ErrorAction Stop
+                }
+                if (Test-Path -LiteralPath "$program.new") {
+                    Remove-Item -LiteralPath "$program.new" -Force -ErrorAction Stop
+                }
+            } }
+        $steps += @{ Name = 'event source'; Target = $script:EventSourceKey; Action = "Register the source Velmora, with the messages of $program"
+            Do = {
+                $made.EventSource = Get-VelmoraRegistryKey $script:EventSourceKey
+                Set-VelmoraRegistryKey $script:EventSourceKey @{
+                    EventMessageFile = [pscustomobject]@{ Value = $program; Kind = 'ExpandString' }
+                    TypesSupported   = [pscustomobject]@{ Value = 7; Kind = 'DWord' }
+                }
+            }
+            Undo = { Set-VelmoraRegistryKey $script:EventSourceKey $made.EventSource } }
+        $steps += @{ Name = 'record'; Target = $script:StartupTaskKey; Action = 'Record what was put on this machine, for Unregister-VelmoraStartupTask'
+            Do = {
+                $made.Record = Get-VelmoraRegistryKey $script:StartupTaskKey
+                $files = @()
+                $createdFolder = 0
+                if ($made.Record) {
+                    if ($made.Record['Files']) { $files = @($made.Record['Files'].Value) }
+                    if ($made.Record['Folder']) { $createdFolder = [int]$made.Record['Folder'].Value }
+                }
+                if (-not $made.Replaced -and $files -notcontains 'VelmoraState.exe') {
+                    $files += 'VelmoraState.exe'
+                }
+                if ($made.Folder) {
+                    $createdFolder = 1
+                }
+                Set-VelmoraRegistryKey $script:StartupTaskKey @{
+                    Files       = [pscustomobject]@{ Value = [string[]]$files; Kind = 'MultiString' }
+                    Folder      = [pscustomobject]@{ Value = $createdFolder; Kind = 'DWord' }
+                    EventSource = [pscustomobject]@{ Value = 1; Kind = 'DWord' }
+                }
+            }
+            Undo = { Set-VelmoraRegistryKey $script:StartupTaskKey $made.Record } }
+    }
+    $steps += @{ Name = 'task'; Target = "task '$script:TaskName'"; Action = "Register to run $program $arguments as SYSTEM at start-up"
+        Do = { Register-ScheduledTask -TaskName $script:TaskName -Xml $definition -Force -ErrorAction Stop | Out-Null }
+        Undo = {} }
+
     $done = @()
     foreach ($step in $steps) {
+        $failure = $null
         if (-not $PSCmdlet.ShouldProcess($step.Target, $step.Action)) {
-            # -WhatIf goes on to show every step; a step declined at -Confirm ends the run.
+            # -WhatIf goes on to show every step; a step declined at -Confirm
+            # ends the run, with the steps before it undone.
             if ($WhatIfPreference) {
                 continue
             }
+        } else {
+            Write-Verbose "Step $($step.Name): $($step.Action) ($($step.Target))"
+            try {
+                & $step.Do
+                $done += $step
+                continue
+            } catch {
+                $failure = $_
+            }
+        }
+        $undone = Undo-VelmoraSteps $done
+        if (-not $failure) {
             return
         }
-        Write-Verbose "Step $($step.Name): $($step.Action) ($($step.Target))"
-        try {
-            & $step.Do
-        } catch {
-            $before = 'no step was done before it'
-            if ($done) {
-                $before = "steps done before it: $($done -join ', ')"
-            }
-            $exception = New-Object System.InvalidOperationException(
-                "The startup task was not registered: the step '$($step.Name)' ($($step.Action): $($step.Target)) failed: $($_.Exception.Message); $before.",
-                $_.Exception)
-            $PSCmdlet.ThrowTerminatingError((New-VelmoraError $exception 'Velmora.StartupTaskStepFailed' WriteError $step.Name))
+        $said = 'no step was done before it'
+        if ($done) {
+            $said = "done before it: $(($done | ForEach-Object { $_.Name }) -join ', '); $undone"
         }
-        $done += $step.Name
+        $exception = New-Object System.InvalidOperationException(
+            "The startup task was not registered: the step '$($step.Name)' ($($step.Action): $($step.Target)) failed: $($failure.Exception.Message); $said.",
+            $failure.Exception)
+        $PSCmdlet.ThrowTerminatingError((New-VelmoraError $exception 'Velmora.StartupTaskStepFailed' WriteError $step.Name))
     }
-    if (-not $WhatIfPreference) {
-        Get-VelmoraStartupTask
+    if ($WhatIfPreference) {
+        return
     }
+    if (-not $installed -and (Test-Path -LiteralPath "$program.old")) {
+        Remove-Item -LiteralPath "$program.old" -Force -ErrorAction SilentlyContinue
+        if (Test-Path -LiteralPath "$program.old") {
+            Write-Warning "The task is registered; the program it replaced is left as $program.old, which could not be removed."
+        }
+    }
+    Get-VelmoraStartupTask
 }

@@ -1,11 +1,15 @@
 function Unregister-VelmoraStartupTask {
     <#
     .SYNOPSIS
-    Removes the startup task and its script; the limits in force stay until the next restart.
+    Removes the startup task, and what Register-VelmoraStartupTask put on this machine for it; the limits in force
+    stay until the next restart.
     .DESCRIPTION
-    Unregisters the task 'Velmora file cache limits' and removes its script from $env:ProgramFiles\Velmora. The
-    program beside it and the records in $env:ProgramData\Velmora stay. Needs an elevated PowerShell on Windows;
-    -WhatIf previews it without elevation.
+    Unregisters the task 'Velmora file cache limits', then removes what Register-VelmoraStartupTask recorded that
+    it put there: VelmoraState.exe in $env:ProgramFiles\Velmora where it was not there before, that folder where
+    it made it and it is empty, and the event source Velmora. Where the MSI installed Velmora, Register put
+    nothing there, so the MSI's files and its event source stay. The events of earlier runs, and startup.log or
+    startup.cmd of an earlier Velmora, stay too. Needs an elevated PowerShell on Windows; -WhatIf previews it
+    without elevation.
     .INPUTS
     None.
     .OUTPUTS
@@ -14,6 +18,8 @@ function Unregister-VelmoraStartupTask {
     Unregister-VelmoraStartupTask; Clear-VelmoraFileCacheLimit
 
     Stops applying the limits at start-up, and switches the hard limits in force off now.
+    .LINK
+    Register-VelmoraStartupTask
     .LINK
     about_Velmora
     #>
@@ -24,16 +30,31 @@ function Unregister-VelmoraStartupTask {
     if (-not $WhatIfPreference) {
         Assert-VelmoraElevated $PSCmdlet
     }
-    $folder = Get-VelmoraFolder
-    if (-not $PSCmdlet.ShouldProcess("task '$script:TaskName'", "Unregister, and remove its startup script")) {
+    if (-not $PSCmdlet.ShouldProcess("task '$script:TaskName'", 'Unregister, and remove what Register-VelmoraStartupTask put on this machine')) {
         return
     }
     if (Get-ScheduledTask -TaskName $script:TaskName -ErrorAction SilentlyContinue) {
         Unregister-ScheduledTask -TaskName $script:TaskName -Confirm:$false -ErrorAction Stop
     }
-    foreach ($file in $folder.Startup, $folder.StartupScript) {
-        if (Test-Path -LiteralPath $file) {
-            Remove-Item -LiteralPath $file -Force -ErrorAction Stop
+    $record = Get-VelmoraRegistryKey $script:StartupTaskKey
+    if (-not $record) {
+        return
+    }
+    $folder = Join-Path $env:ProgramFiles 'Velmora'
+    if ($record['Files']) {
+        foreach ($file in @($record['Files'].Value)) {
+            $path = Join-Path $folder $file
+            if (Test-Path -LiteralPath $path) {
+                Remove-Item -LiteralPath $path -Force -ErrorAction Stop
+            }
         }
     }
+    if ($record['EventSource'] -and $record['EventSource'].Value -eq 1) {
+        Set-VelmoraRegistryKey $script:EventSourceKey $null
+    }
+    if ($record['Folder'] -and $record['Folder'].Value -eq 1 -and (Test-Path -LiteralPath $folder) -and
+        -not (Get-ChildItem -LiteralPath $folder -Force)) {
+        Remove-Item -LiteralPath $folder -ErrorAction Stop
+    }
+    Set-VelmoraRegistryKey $script:StartupTaskKey $null
 }
