@@ -584,7 +584,12 @@ Describe 'The startup task' {
             $global:VelmoraAsked.Add("unregister $TaskName")
             $global:VelmoraTaskXml = $null
         }
-        $script:Commands = 'Register-ScheduledTask', 'Get-ScheduledTask', 'Get-ScheduledTaskInfo', 'Unregister-ScheduledTask'
+        # The ACL tools: each ends with the exit code that $global:VelmoraToolExit gives it (0 unless a case says).
+        $global:VelmoraToolExit = @{}
+        function global:takeown { $global:VelmoraAsked.Add("takeown $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['takeown'] }
+        function global:icacls { $global:VelmoraAsked.Add("icacls $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['icacls'] }
+        $script:Commands = 'Register-ScheduledTask', 'Get-ScheduledTask', 'Get-ScheduledTaskInfo', 'Unregister-ScheduledTask',
+            'takeown', 'icacls'
         # A task definition as XML, and the one that ships with the module.
         function script:Read-TaskDefinition([string] $Text) {
             $definition = New-Object System.Xml.XmlDocument
@@ -639,10 +644,12 @@ Describe 'The startup task' {
     }
     AfterAll {
         foreach ($command in $script:Commands) { Remove-Item "Function:\$command" -ErrorAction SilentlyContinue }
-        Remove-Variable -Scope Global VelmoraAsked, VelmoraTaskXml, VelmoraRegisterFails, VelmoraRegistry, VelmoraRegistryFails -ErrorAction SilentlyContinue
+        Remove-Variable -Scope Global VelmoraAsked, VelmoraTaskXml, VelmoraRegisterFails, VelmoraRegistry, VelmoraRegistryFails,
+            VelmoraToolExit -ErrorAction SilentlyContinue
     }
     BeforeEach {
         $global:VelmoraAsked.Clear()
+        $global:VelmoraToolExit = @{}
         $global:VelmoraTaskXml = $null
         $global:VelmoraRegisterFails = $false
         $global:VelmoraRegistryFails = $null
@@ -670,7 +677,10 @@ Describe 'The startup task' {
         $task = Register-VelmoraStartupTask -MinimumBytes 300MB -MaximumBytes 3000MB
         $state = Join-Path $program 'VelmoraState.exe'
         Get-FolderFiles $program | Should -BeExactly "VelmoraState.exe=$((Get-FileHash $StateExe).Hash)"
-        $global:VelmoraAsked | Should -Be @('register Velmora file cache limits Force=True')
+        $data = Join-Path $env:ProgramData 'Velmora'
+        $global:VelmoraAsked | Should -Be @("takeown /F $data /A /R", "icacls $data /reset /T /Q",
+            "icacls $data /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F /Q",
+            'register Velmora file cache limits Force=True')
         # The shipped definition, with this program and these arguments as its action and nothing else changed.
         $expected = Read-ShippedDefinition
         $expected.Document.SelectSingleNode('/t:Task/t:Actions/t:Exec/t:Command', $expected.Names).InnerText = $state
@@ -776,9 +786,9 @@ Describe 'The startup task' {
     }
 
     It 'the <Step> step failing after a working task: that task, its program and the registry stay as they were, and the error says what was undone' -ForEach @(
-        @{ Step = 'task'; Undone = 'done before it: folder, program, event source, record; undone: record, event source, program, folder' }
-        @{ Step = 'record'; Undone = 'done before it: folder, program, event source; undone: event source, program, folder' }
-        @{ Step = 'event source'; Undone = 'done before it: folder, program; undone: program, folder' }
+        @{ Step = 'task'; Undone = 'done before it: records folder, owner, permissions, folder, program, event source, record; undone: record, event source, program, folder, permissions, owner, records folder' }
+        @{ Step = 'record'; Undone = 'done before it: records folder, owner, permissions, folder, program, event source; undone: event source, program, folder, permissions, owner, records folder' }
+        @{ Step = 'event source'; Undone = 'done before it: records folder, owner, permissions, folder, program; undone: program, folder, permissions, owner, records folder' }
     ) {
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
         # A task that works: an earlier registration's, with its program and
@@ -807,7 +817,21 @@ Describe 'The startup task' {
         $global:VelmoraRegisterFails = $true
         { Register-VelmoraStartupTask 256MB 2GB } | Should -Throw -ErrorId 'Velmora.StartupTaskStepFailed,Register-VelmoraStartupTask'
         Test-Path -LiteralPath $program | Should -BeFalse
+        Test-Path -LiteralPath (Join-Path $env:ProgramData 'Velmora') | Should -BeFalse
         $global:VelmoraRegistry.Count | Should -Be 0
+    }
+
+    It '<Tool> ending with exit code <Exit>: stops at the step <Step>, says what was done and undone, and registers nothing' -ForEach @(
+        @{ Tool = 'takeown'; Exit = 1; Step = 'owner'; Said = 'done before it: records folder; undone: records folder' }
+        @{ Tool = 'icacls'; Exit = 5; Step = 'permissions'; Said = 'done before it: records folder, owner; undone: owner, records folder' }
+    ) {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        $global:VelmoraToolExit[$Tool] = $Exit
+        $thrown = { Register-VelmoraStartupTask 256MB 2GB } | Should -Throw -ErrorId 'Velmora.StartupTaskStepFailed,Register-VelmoraStartupTask' -PassThru
+        $thrown.Exception.Message | Should -BeLike "*'$Step'*exit code $Exit*; $Said."
+        $global:VelmoraAsked | Where-Object { $_ -like 'register*' } | Should -BeNullOrEmpty
+        Test-Path -LiteralPath $env:ProgramFiles | Should -BeFalse
+        Test-Path -LiteralPath (Join-Path $env:ProgramData 'Velmora') | Should -BeFalse
     }
 
     It '-WhatIf previews every step without elevation, and changes nothing' {

@@ -101,6 +101,33 @@ def check_names_shipped_file(block, context, failures):
                         os.path.isfile(os.path.join(context.source, "admin", name)))
 
 
+def check_task_copy(block, context, failures):
+    """The guide's edited copy of the task definition: written in the records folder
+    as schtasks reads it, with the new sizes that VelmoraState takes, and registered."""
+    sim = Sim(context.velmora, context.scratch, PWSH)
+    shutil.copy(os.path.join(context.source, "admin", "VelmoraStartupTask.xml"), sim.program)
+    prelude = "function schtasks { \"schtasks $args\" }\n"
+    result = sim.pwsh(block.text, prelude)
+    copy = os.path.join(sim.program_data, "Velmora", "VelmoraStartupTask.xml")
+    failures.expect(block, "exit code", 0, result.returncode)
+    failures.expect(block, "schtasks registers the copy", f"schtasks /create /tn Velmora file cache limits /xml {copy} /f",
+                    result.stdout.strip().replace("\\", "/"))
+    data = open(copy, "rb").read() if os.path.exists(copy) else b""
+    failures.expect(block, "the copy is UTF-16 with its byte order mark, as schtasks /xml reads it", b"\xff\xfe", data[:2])
+    ns = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
+    try:
+        arguments = ElementTree.fromstring(data).findtext("t:Actions/t:Exec/t:Arguments", namespaces=ns) or ""
+    except ElementTree.ParseError as error:
+        failures.fail(block, f"the copy does not parse: {error}")
+        return
+    words = arguments.split()
+    wanted = run([sim.velmora_state, "wanted"] + words[1:], env=sim.environment())
+    failures.expect(block, "the copy's wanted state, as VelmoraState reads its arguments",
+                    '{"hardLimits":true,"minimumMB":512,"maximumPercent":12.5}\n', wanted.stdout)
+    failures.expect(block, "the copy still runs set and writes events", ("set", True),
+                    (words[0] if words else None, "--event-log" in words))
+
+
 def check_module_record(block, context, failures):
     """The module's record and restore, with the module and the simulated system's Velmora."""
     prelude = f"Import-Module '{context.module}'\n"
@@ -132,31 +159,40 @@ def check_module_record(block, context, failures):
 
 
 # The quick start's Windows: Install-Module imports the built module, which takes
-# this for an elevated Windows; the task scheduler and the ACL tools are
-# test doubles that log what they are asked, and the task's definition is kept.
+# this for an elevated Windows; the task scheduler, the ACL tools and the
+# registry are test doubles that log what they are asked, and the task's
+# definition is kept.
 QUICK_START_WINDOWS = """$ErrorActionPreference = 'Stop'
 $PSStyle.OutputRendering = 'PlainText'
 $global:Asked = [System.Collections.Generic.List[string]]::new()
+$global:Registry = @{}
 function Install-Module([string] $Name, [string] $Scope) {
     $module = Import-Module '{module}' -Global -PassThru
     & $module {
         function script:Test-VelmoraWindows { $true }
         function script:Test-VelmoraElevated { $true }
         function script:Get-VelmoraOutputCodePage { 65001 }
+        function script:Get-VelmoraRegistryKey([string] $Path) { if ($global:Registry.Contains($Path)) { $global:Registry[$Path] } }
+        function script:Set-VelmoraRegistryKey([string] $Path, $Values) {
+            if ($null -eq $Values) { $global:Registry.Remove($Path) } else { $global:Registry[$Path] = $Values }
+        }
     }
 }
-# Keeps the definition, and the script its command runs as it was at registration.
+# Keeps the definition, and the program its action runs as it was at registration.
 function global:Register-ScheduledTask($TaskName, $Xml, [switch] $Force) {
-    $global:Asked.Add("register $TaskName"); $global:Registered = $true
+    $global:Asked.Add("register $TaskName"); $global:Registered = [xml]$Xml
     Set-Content -LiteralPath '{task}' -Value $Xml
-    Copy-Item -LiteralPath ([xml]$Xml).Task.Actions.Exec.Command -Destination '{task}.script'
+    Copy-Item -LiteralPath $global:Registered.Task.Actions.Exec.Command -Destination '{task}.program'
 }
 function global:Get-ScheduledTask($TaskName) {
-    if ($global:Registered) { [pscustomobject]@{ State = 'Ready'; Actions = @([pscustomobject]@{ Execute = 'startup.cmd' }) } }
+    if ($global:Registered) {
+        $exec = $global:Registered.Task.Actions.Exec
+        [pscustomobject]@{ State = 'Ready'; Actions = @([pscustomobject]@{ Execute = $exec.Command; Arguments = $exec.Arguments }); Triggers = @() }
+    }
 }
 function global:Get-ScheduledTaskInfo($TaskName) { [pscustomobject]@{ LastRunTime = $null; LastTaskResult = 267011 } }
 function global:Unregister-ScheduledTask($TaskName, [switch] $Confirm) {
-    $global:Asked.Add("unregister $TaskName"); $global:Registered = $false
+    $global:Asked.Add("unregister $TaskName"); $global:Registered = $null
 }
 function global:takeown { $global:Asked.Add('takeown'); $global:LASTEXITCODE = 0 }
 function global:icacls { $global:Asked.Add('icacls'); $global:LASTEXITCODE = 0 }
@@ -166,28 +202,33 @@ function global:icacls { $global:Asked.Add('icacls'); $global:LASTEXITCODE = 0 }
 def check_quick_start(block, context, failures):
     """The README's quick start, whole: installed, made to last, recorded, capped, undone."""
     sim = Sim(context.velmora, context.scratch, PWSH)
-    # A machine with the module alone: its Register-VelmoraStartupTask puts the programs in Program Files.
+    # A machine with the module alone: its Register-VelmoraStartupTask puts VelmoraState.exe in Program Files.
     for program in ("Velmora.exe", "VelmoraState.exe"):
         os.remove(os.path.join(sim.program, program))
     task = os.path.join(sim.root, "task.xml")
     sim.set_state("")
     untouched = tuple(re.search(r"Min:\[(\d+)\], Max:\[(\d+)\], Flags: (\d+)", sim.velmora_g()).groups())
     prelude = QUICK_START_WINDOWS.replace("{module}", context.module).replace("{task}", task)
-    result = sim.pwsh(block.text + "\n'asked: ' + ($global:Asked -join ', ')\n", prelude)
+    result = sim.pwsh(block.text + "\n'asked: ' + ($global:Asked -join ', ')\n'registry: ' + $global:Registry.Count\n",
+                      prelude)
     failures.expect(block, "exit code", 0, result.returncode)
     failures.expect(block, "no error", "", result.stderr)
     failures.expect(block, "the task registered, then removed; the records folder locked", True,
                     "asked: takeown, icacls, icacls, register Velmora file cache limits, "
                     "unregister Velmora file cache limits" in result.stdout)
-    script = task + ".script"
-    failures.expect(block, "the task runs startup.cmd with -S 256 2048", True,
-                    os.path.exists(script) and 'set "ARGS=-S 256 2048"' in open(script, newline="").read())
-    failures.expect(block, "startup.cmd gone with the task", False, os.path.exists(os.path.join(sim.program, "startup.cmd")))
+    definition = open(task, encoding="utf-8").read() if os.path.exists(task) else ""
+    failures.expect(block, "the task runs VelmoraState.exe in Program Files with 256 MB and 2048 MB", True,
+                    f"<Command>{os.path.join(sim.program, 'VelmoraState.exe')}</Command>"
+                    "<Arguments>set --minimum 256MB --maximum 2048MB --event-log</Arguments>" in definition)
+    failures.expect(block, "the program the task ran was the module's VelmoraState", True,
+                    os.path.exists(task + ".program") and
+                    open(task + ".program", "rb").read() == open(sim.velmora_state, "rb").read())
+    failures.expect(block, "what Register put in Program Files gone with the task", [],
+                    sorted(os.listdir(sim.program)) if os.path.isdir(sim.program) else [])
+    failures.expect(block, "the event source and the record gone with the task", True, "registry: 0" in result.stdout)
     failures.expect(block, "the cap shown: 256 MB and 2048 MB, both hard", True,
                     re.search(r"MinimumMB\s*: 256\s+MaximumMB\s*: 2048\s+MinimumHard\s*: True\s+MaximumHard\s*: True",
                               result.stdout) is not None)
-    failures.expect(block, "the task's programs put in Program Files", [True, True],
-                    [os.path.isfile(os.path.join(sim.program, p)) for p in ("Velmora.exe", "VelmoraState.exe")])
     failures.expect(block, "the record kept", True, os.path.exists(os.path.join(sim.program_data, "Velmora", "before.xml")))
     failures.expect(block, "the system's own limits back in force", untouched, limits_of(sim.state))
 
@@ -373,7 +414,12 @@ BLOCKS = [
     ("powershell", "Get-VelmoraStartupTask", None,
      "Task Scheduler; the module's tests check the cmdlets with test doubles; parsed"),
     ("powershell", "Register-VelmoraStartupTask -MinimumPercent 2 -MaximumPercent 25 -RepeatEvery", None,
-     "Task Scheduler; the module's tests register it with test doubles and run its startup.ps1; parsed"),
+     "Task Scheduler; the module's tests register it with test doubles and run the task it registers; parsed"),
+    ("text", '"C:\\Program Files\\Velmora\\VelmoraState.exe" set --minimum 256MB --maximum 2048MB --event-log', None,
+     "the task's command line: admin.record-restore has VelmoraState read the shipped definition's arguments"),
+    ("powershell", '$Copy = "$env:ProgramData\\Velmora\\VelmoraStartupTask.xml"', ("sim", check_task_copy), None),
+    ("powershell", "$Source = 'HKLM:\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Velmora'", None,
+     "the registry: Windows only; msi.install-upgrade-remove checks the same values where the MSI writes them; parsed"),
     ("powershell", "Configuration VelmoraLimits {", None,
      "the local configuration manager of Windows PowerShell 5.1; the module's tests run the resource; parsed"),
     ("powershell", '$Data = "$env:ProgramData\\Velmora"', None,
@@ -388,8 +434,6 @@ BLOCKS = [
     ("bat", "wevtutil qe Application", None, "the Windows event log: Windows only"),
     ("bat", "schtasks /create /tn", ("sim", check_names_shipped_file),
      "Task Scheduler: Windows only; admin.record-restore reads the definition it registers"),
-    ("powershell", "Register-ScheduledTask -TaskName 'Velmora file cache limits' -Force", ("sim", check_names_shipped_file),
-     "Task Scheduler: Windows only; the module's tests register the same definition with a test double; parsed"),
     ("powershell", "Velmora\\restore.ps1", ("sim", check_restore_line), None),
     ("bat", "msiexec /i Velmora-1.0.0-x64.msi /qn /norestart", ("wine", check_msiexec), None),
     ("bat", 'msiexec /i "Velmora-1.0.0-x64.msi" /qn /norestart', ("wine", check_msiexec), None),

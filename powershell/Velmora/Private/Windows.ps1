@@ -36,3 +36,12 @@ function Assert-VelmoraElevated {
     }
 }
 
+# Runs a Windows tool (takeown, icacls) and throws unless it ends with 0.
+function Invoke-VelmoraTool {
+    param([string] $Tool, [string[]] $Arguments)
+    Write-Verbose "Running $Tool $($Arguments -join ' ')"
+    $said = & $Tool @Arguments 2>&1 | Out-String
+    if ($LASTEXITCODE -ne 0) {
+        throw "$Tool $($Arguments -join ' ') ended with exit code $($LASTEXITCODE): $($said.Trim())"
+    }
+}

@@ -16,7 +16,10 @@ function Register-VelmoraStartupTask {
     Velmora.SizesRefused, Velmora.WantedStateNotValid); nothing is changed where it refuses.
 
     Where the MSI installed Velmora, the task runs the MSI's VelmoraState.exe and nothing is copied: the MSI owns
-    $env:ProgramFiles\Velmora and the event source. Otherwise the steps are, one after the other:
+    $env:ProgramFiles\Velmora and the event source. The steps are, one after the other:
+    records folder, owner, permissions: makes $env:ProgramData\Velmora, the folder for records such as the
+    system's own values, with Administrators its owner and only SYSTEM and Administrators allowed in (takeown,
+    icacls); then, where the MSI did not install Velmora:
     folder: makes $env:ProgramFiles\Velmora, where only administrators and SYSTEM may write;
     program: puts the module's VelmoraState.exe there (copied beside it first, then swapped in);
     event source: registers the source Velmora with the program's message table, in place of a key that
@@ -24,7 +27,7 @@ function Register-VelmoraStartupTask {
     record: records what it put there, which Unregister-VelmoraStartupTask removes;
     task: registers the task, last.
     A step that fails undoes the steps before it, so that the task and the files that were there before work as
-    they did; Velmora.StartupTaskStepFailed names the step, and what was done and undone. Needs an elevated
+    they did (the records folder keeps the owner and permissions it was given); Velmora.StartupTaskStepFailed names the step, and what was done and undone. Needs an elevated
     PowerShell on Windows; -WhatIf previews every step without elevation.
     .PARAMETER MinimumBytes
     The minimum size of the file cache in bytes, a whole number of megabytes (256MB).
@@ -111,8 +114,34 @@ function Register-VelmoraStartupTask {
     $program = Join-Path $folder 'VelmoraState.exe'
     $definition = New-VelmoraTaskDefinition -Program $program -Arguments $arguments -RepeatEvery $(if ($repeats) { $RepeatEvery })
 
-    $made = @{ Folder = $false; Replaced = $false; Program = $false }
-    $steps = @()
+    $made = @{ Folder = $false; Replaced = $false; Program = $false; Records = $false }
+    $data = Join-Path $env:ProgramData 'Velmora'
+    # The records folder, for the record of the system's own values and the
+    # logs of earlier startup scripts: for SYSTEM and administrators only. Its
+    # owner and permissions, once set, stay set: they are never less safe.
+    $steps = @(
+        @{ Name = 'records folder'; Target = $data; Action = 'Create the records folder'
+            Do = {
+                if (-not (Test-Path -LiteralPath $data)) {
+                    New-Item -ItemType Directory -Path $data -ErrorAction Stop | Out-Null
+                    $made.Records = $true
+                }
+            }
+            Undo = {
+                if ($made.Records) {
+                    Remove-Item -LiteralPath $data -Recurse -Force -ErrorAction Stop
+                }
+            } }
+        @{ Name = 'owner'; Target = $data; Action = 'Make Administrators the owner'
+            Do = { Invoke-VelmoraTool takeown '/F', $data, '/A', '/R' }
+            Undo = {} }
+        @{ Name = 'permissions'; Target = $data; Action = 'Let only SYSTEM and Administrators use it'
+            Do = {
+                Invoke-VelmoraTool icacls $data, '/reset', '/T', '/Q'
+                Invoke-VelmoraTool icacls $data, '/inheritance:r', '/grant:r', '*S-1-5-18:(OI)(CI)F', '*S-1-5-32-544:(OI)(CI)F', '/Q'
+            }
+            Undo = {} }
+    )
     if (-not $installed) {
         $steps += @{ Name = 'folder'; Target = $folder; Action = 'Create the folder'
             Do = {
