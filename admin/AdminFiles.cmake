@@ -10,7 +10,8 @@ set(VELMORA_STARTUP_FILES "${CMAKE_CURRENT_LIST_DIR}/VelmoraStartupTask.xml")
 set(VELMORA_ADMIN_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/record.ps1" "${CMAKE_CURRENT_LIST_DIR}/restore.ps1")
 set(VELMORA_ADMIN_FILES ${VELMORA_STARTUP_FILES} ${VELMORA_ADMIN_SCRIPTS})
 # The MSI alone carries startup.cmd, for tasks that an earlier Velmora
-# registered: an upgrade keeps such a machine's own script, with its sizes, and
-# installs this one, which has none, only where it finds none. An archive
-# unpacked over the folder leaves the machine's script alone, as it carries none.
+# registered: its upgrade removes the earlier package's script, and this one
+# applies the sizes that script last logged; it never replaces a script that is
+# there. An archive unpacked over the folder leaves the machine's script alone,
+# as it carries none.
 set(VELMORA_EARLIER_STARTUP "${CMAKE_CURRENT_LIST_DIR}/startup.cmd")

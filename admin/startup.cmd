@@ -3,7 +3,7 @@ rem Velmora's startup script, for tasks that an earlier Velmora registered to
 rem run %ProgramFiles%\Velmora\startup.cmd with the sizes written inside it. An
 rem archive unpacked over the folder, or the module, leaves such a script as it
 rem is; an MSI upgrade removes it with the earlier package and installs this
-rem one, which applies the sizes that the earlier script last ran with, from the
+rem one (the MSI installs it everywhere, for such tasks), which applies the sizes that the earlier script last ran with, from the
 rem line it appended to %ProgramData%\Velmora\startup.log at each run
 rem ("... Velmora -S 512 4096: exit code 0"). VelmoraState.exe beside it sets
 rem them, writes the run's event to the Application log, and gives the exit

@@ -63,13 +63,13 @@ velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt")
 # The event source's key as an earlier eventcreate made it goes before the
 # package writes its own (msi/RemoveRegistry.idt).
 velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/RemoveRegistry.idt")
-# What wixl has no words for. startup.cmd's component: 64-bit (256), never
-# overwritten (128), and installed only on an upgrade, where an earlier task
-# may run it. The event source: its message file as REG_EXPAND_SZ ("#%"), and
+# What wixl has no words for. startup.cmd's component: 64-bit (256), and never
+# overwritten (128), so that a script an earlier task runs keeps its sizes. The
+# event source: its message file as REG_EXPAND_SZ ("#%"), and
 # its whole key removed with the package (a row named "-" with no value).
 set(event_source "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Velmora")
 foreach(query IN ITEMS
-        "UPDATE `Component` SET `Attributes` = 384, `Condition` = 'WIX_UPGRADE_DETECTED' WHERE `Component` = 'EarlierStartup'"
+        "UPDATE `Component` SET `Attributes` = 384 WHERE `Component` = 'EarlierStartup'"
         "UPDATE `Registry` SET `Value` = '#%[INSTALLDIR]VelmoraState.exe' WHERE `Name` = 'EventMessageFile'"
         "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSourceKey', 2, '${event_source}', '-', 'EventSource')")
     execute_process(COMMAND msibuild "${built}" -q "${query}" RESULT_VARIABLE status ERROR_VARIABLE errors)

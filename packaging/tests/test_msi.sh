@@ -7,7 +7,8 @@
 # which finds it on that PATH; a newer version installed over it (one entry, the
 # new files); an older one refused with nothing changed; and removed with
 # nothing left. Then an earlier package whose startup.cmd holds a machine's
-# sizes, upgraded by this one and a newer one: the script stays as it was.
+# sizes, upgraded by this one and a newer one: this release's startup.cmd finds
+# the sizes the earlier one logged.
 #
 # Usage: test_msi.sh SOURCE_DIR VELMORA_EXE DSC_MANIFEST VERSION WINE_SH
 set -eu
@@ -107,10 +108,10 @@ done
 rm -rf "$program_dir"
 
 # Installed silently, on a machine where an earlier startup script made the
-# event source with eventcreate. No startup.cmd: no earlier task needs one.
+# event source with eventcreate.
 eventcreate_source
 [ "$(msiexec /i first.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi /qn"; }
-[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe VelmoraStartupTask.xml VelmoraState.exe record.ps1 restore.ps1 velmora.dsc.resource.json " ] ||
+[ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe VelmoraStartupTask.xml VelmoraState.exe record.ps1 restore.ps1 startup.cmd velmora.dsc.resource.json " ] ||
     fail "C:\\Program Files\\Velmora holds: $(ls "$program_dir" | tr '\n' ' ')"
 cmp "$exe" "$program_dir/Velmora.exe" || fail "the installed Velmora.exe is not the one packed"
 value "$environment" PATH | grep -q -i -F 'C:\Program Files\Velmora' || fail "the folder is not on the system PATH"
@@ -155,8 +156,11 @@ fi
 "$wine" reg query 'HKLM\SOFTWARE\Velmora' >/dev/null 2>&1 && fail "HKLM\SOFTWARE\Velmora is left after removal"
 
 # An earlier package, whose startup.cmd an earlier task runs with the sizes its
-# Register-VelmoraStartupTask wrote there, upgraded by this one and then by a
-# newer one: the script stays byte for byte, beside this release's programs.
+# Register-VelmoraStartupTask wrote there, and which logged each run in
+# %ProgramData%\Velmora\startup.log: upgraded by this one and then by a newer
+# one, the folder holds this release's startup.cmd, beside this release's
+# programs. Run there, it finds the logged sizes: VelmoraState then meets Wine's
+# cache calls, which fail (exit code 4), where a log without sizes gives 1.
 mkdir -p "$scratch/files-earlier"
 cp "$exe" "$source_dir/admin/tests/earlier/startup.cmd" "$scratch/files-earlier/"
 (cd "$scratch/files-earlier" && wixl -a x64 -o "$scratch/earlier.msi" "$source_dir/packaging/tests/earlier/Velmora.wxs") \
@@ -164,20 +168,26 @@ cp "$exe" "$source_dir/admin/tests/earlier/startup.cmd" "$scratch/files-earlier/
 eventcreate_source
 [ "$(msiexec /i earlier.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i earlier.msi /qn"; }
 sed -i 's/-S 512 4096/-S 300 3000/' "$program_dir/startup.cmd"
-cp "$program_dir/startup.cmd" "$scratch/machine-startup.cmd"
+log="$WINEPREFIX/drive_c/ProgramData/Velmora/startup.log"
+mkdir -p "$(dirname "$log")"
+printf 'Wed 12/09/2026  6:00:01.25 Velmora -S 300 3000: exit code 0\r\n' >"$log"
 for upgrade in first.msi newer.msi; do
     [ "$(msiexec /i $upgrade /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i $upgrade /qn over the earlier one"; }
-    cmp "$scratch/machine-startup.cmd" "$program_dir/startup.cmd" ||
-        fail "$upgrade over the earlier package: startup.cmd is not the machine's: $(grep ARGS= "$program_dir/startup.cmd")"
+    cmp "$source_dir/admin/startup.cmd" "$program_dir/startup.cmd" ||
+        fail "$upgrade over the earlier package: startup.cmd is not this release's"
     [ -f "$program_dir/Velmora.exe" ] && [ -f "$program_dir/VelmoraState.exe" ] ||
         fail "$upgrade over the earlier package: the programs are not beside startup.cmd"
     expect_event_source "$upgrade over the earlier package"
 done
 [ "$(entries)" = "$newer_product" ] || fail "after the upgrades from the earlier package, Programs and Features holds: $(entries)"
+printf '@"C:\\Program Files\\Velmora\\startup.cmd"\r\n' >"$scratch/task.cmd"
+run_task() {
+    (cd "$scratch" && "$wine" cmd /c task.cmd </dev/null >"$scratch/task.log" 2>&1) && echo 0 || echo $?
+}
+[ "$(run_task)" = 4 ] || { cat "$scratch/task.log"; fail "the upgraded startup.cmd did not find the logged sizes"; }
+rm "$log"
+[ "$(run_task)" = 1 ] || { cat "$scratch/task.log"; fail "the upgraded startup.cmd with no log did not refuse"; }
 [ "$(msiexec /x "$newer_product" /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /x $newer_product /qn"; }
 [ -z "$(entries)" ] || fail "Programs and Features still holds $(entries)"
-# Windows Installer removes the shared startup.cmd with its last product; Wine's
-# keeps counting the earlier package as one after removing it, so the file may
-# stay here.
-rm -rf "$program_dir"
-echo "ok: built twice alike; installed, found on PATH, upgraded, refused a downgrade and removed; an earlier task's startup.cmd kept through two upgrades"
+[ ! -e "$program_dir" ] || fail "files are left: $(ls "$program_dir")"
+echo "ok: built twice alike; installed, found on PATH, upgraded, refused a downgrade and removed; an earlier package upgraded twice, its task's sizes found"
