@@ -165,6 +165,8 @@ cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "ZIP=$made/Velmora-$versi
 # Then the Chocolatey package that carries it.
 msi_files="$scratch/msi"
 unzip -q "$made/Velmora-$version-win64.zip" -d "$msi_files"
+# The MSI alone carries startup.cmd, for tasks of an earlier Velmora (admin/AdminFiles.cmake).
+cp "$root/admin/startup.cmd" "$msi_files/"
 msi="$made/Velmora-$version-x64.msi"
 cmake -D "SOURCE_DIR=$root" -D "FILES=$msi_files" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
     -D "DESCRIPTION=$DESCRIPTION" -D "HOMEPAGE=$homepage" -D "MSI=$msi" -P "$root/packaging/ReleaseMsi.cmake"
