@@ -7,7 +7,12 @@
 include_guard(GLOBAL)
 
 if(MSVC)
-    find_program(VELMORA_MESSAGE_COMPILER NAMES mc REQUIRED)
+    # The Windows SDK's mc, which a Visual Studio build outside a developer
+    # prompt does not have on its PATH: the newest SDK's first.
+    set(program_files_x86 "ProgramFiles(x86)")
+    file(GLOB sdk_bins LIST_DIRECTORIES true "$ENV{${program_files_x86}}/Windows Kits/10/bin/10.*/x64")
+    list(SORT sdk_bins COMPARE NATURAL ORDER DESCENDING)
+    find_program(VELMORA_MESSAGE_COMPILER NAMES mc HINTS ${CMAKE_MC_COMPILER} ${sdk_bins} REQUIRED)
 else()
     find_program(VELMORA_MESSAGE_COMPILER NAMES x86_64-w64-mingw32-windmc i686-w64-mingw32-windmc windmc REQUIRED)
 endif()
