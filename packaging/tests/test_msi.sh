@@ -116,7 +116,7 @@ eventcreate_source
 cmp "$exe" "$program_dir/Velmora.exe" || fail "the installed Velmora.exe is not the one packed"
 value "$environment" PATH | grep -q -i -F 'C:\Program Files\Velmora' || fail "the folder is not on the system PATH"
 expect_event_source "installed"
-[ "$(value 'HKLM\SOFTWARE\Velmora\Installer' Folder)" = 'C:\Program Files\Velmora\' ] ||
+[ "$(value 'HKLM\SOFTWARE\Velmora\Installer' Folder)" = "C:\\Program Files\\Velmora\\" ] ||
     fail "HKLM\SOFTWARE\Velmora\Installer: Folder is '$(value 'HKLM\SOFTWARE\Velmora\Installer' Folder)'"
 [ "$(entries)" = "$product" ] || fail "Programs and Features: expected $product, got $(entries)"
 key="$uninstall\\$product"
@@ -175,8 +175,9 @@ for upgrade in first.msi newer.msi; do
     [ "$(msiexec /i $upgrade /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i $upgrade /qn over the earlier one"; }
     cmp "$source_dir/admin/startup.cmd" "$program_dir/startup.cmd" ||
         fail "$upgrade over the earlier package: startup.cmd is not this release's"
-    [ -f "$program_dir/Velmora.exe" ] && [ -f "$program_dir/VelmoraState.exe" ] ||
-        fail "$upgrade over the earlier package: the programs are not beside startup.cmd"
+    for program in Velmora.exe VelmoraState.exe; do
+        [ -f "$program_dir/$program" ] || fail "$upgrade over the earlier package: no $program beside startup.cmd"
+    done
     expect_event_source "$upgrade over the earlier package"
 done
 [ "$(entries)" = "$newer_product" ] || fail "after the upgrades from the earlier package, Programs and Features holds: $(entries)"
