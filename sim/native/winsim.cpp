@@ -183,6 +183,18 @@ BOOL Served(BOOL served, DWORD error)
     return served;
 }
 
+// Closes one of the system's own handles: the one it gave, while it is open;
+// any other is ERROR_INVALID_HANDLE.
+BOOL CloseOwnHandle(HANDLE given, HANDLE own, bool *open)
+{
+    if (given != own || !*open) {
+        lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    *open = false;
+    return TRUE;
+}
+
 // Reads the state before the program's main runs.
 struct StartUp {
     StartUp()
@@ -351,12 +363,7 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem)
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     Log("CloseHandle");
-    if (hObject != TokenHandle || !tokenOpen) {
-        lastError = ERROR_INVALID_HANDLE;
-        return FALSE;
-    }
-    tokenOpen = false;
-    return TRUE;
+    return CloseOwnHandle(hObject, TokenHandle, &tokenOpen);
 }
 
 void WINAPI ExitProcess(UINT uExitCode)
@@ -465,10 +472,5 @@ BOOL WINAPI ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwE
 BOOL WINAPI DeregisterEventSource(HANDLE hEventLog)
 {
     Log("DeregisterEventSource");
-    if (hEventLog != EventSourceHandle || !eventSourceOpen) {
-        lastError = ERROR_INVALID_HANDLE;
-        return FALSE;
-    }
-    eventSourceOpen = false;
-    return TRUE;
+    return CloseOwnHandle(hEventLog, EventSourceHandle, &eventSourceOpen);
 }
