@@ -83,18 +83,20 @@ Describe 'Get-VelmoraFileCacheLimit' {
 Describe 'Every answer of Velmora' {
     It '<Why>: <Id>, <Category>, code <Code>' -ForEach @(
         @{ Why = 'the read refused'; State = 'fail.GetSystemFileCacheSize=5'; Command = { Get-VelmoraFileCacheLimit }
-           Id = 'Velmora.SystemCallFailed,Get-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 5; Advice = '*elevated*SYSTEM*' }
+           Id = 'Velmora.SystemCallFailed,Get-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 5; Advice = '*elevated*SYSTEM*reading the limits*' }
         @{ Why = 'no quota privilege'; State = 'privilege=missing'; Command = { Set-VelmoraFileCacheLimit 256MB 2GB -Force }
-           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 1300; Advice = '*elevated*SYSTEM*' }
-        @{ Why = 'equal sizes with hard limits'; State = 'min=104857600'; Command = { Set-VelmoraFileCacheLimit 0 100MB }
-           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'InvalidArgument'; Code = 87; Advice = $null }
+           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 1300; Advice = '*elevated*SYSTEM*SeIncreaseQuotaPrivilege*' }
+        @{ Why = 'sizes the system refuses'; State = 'fail.SetSystemFileCacheSize=87'; Command = { Set-VelmoraFileCacheLimit 256MB 2GB }
+           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'InvalidArgument'; Code = 87; Advice = '*minimum*below the maximum*16 MB*' }
+        @{ Why = 'a read the system refuses as a parameter'; State = 'fail.GetSystemFileCacheSize=87'; Command = { Get-VelmoraFileCacheLimit }
+           Id = 'Velmora.SystemCallFailed,Get-VelmoraFileCacheLimit'; Category = 'InvalidArgument'; Code = 87; Advice = '*Velmora.exe*width*' }
         @{ Why = 'more than the system can spare'; State = 'available=1073741824'
            Command = { Set-VelmoraFileCacheLimit 2000MB 4000MB -Force }
-           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'ResourceUnavailable'; Code = 1450; Advice = $null }
+           Id = 'Velmora.SystemCallFailed,Set-VelmoraFileCacheLimit'; Category = 'ResourceUnavailable'; Code = 1450; Advice = '*smaller minimum*' }
         @{ Why = 'Clear refused'; State = 'fail.SetSystemFileCacheSize=4242'; Command = { Clear-VelmoraFileCacheLimit }
            Id = 'Velmora.SystemCallFailed,Clear-VelmoraFileCacheLimit'; Category = 'NotSpecified'; Code = 4242; Advice = $null }
         @{ Why = 'the token cannot be opened'; State = 'fail.OpenProcessToken=5'; Command = { Clear-VelmoraFileCacheLimit }
-           Id = 'Velmora.SystemCallFailed,Clear-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 5; Advice = '*elevated*SYSTEM*' }
+           Id = 'Velmora.SystemCallFailed,Clear-VelmoraFileCacheLimit'; Category = 'PermissionDenied'; Code = 5; Advice = '*elevated*SYSTEM*changing the limits*' }
         @{ Why = 'limits past 32 bits'; State = 'fail.GetSystemFileCacheSize=534'; Command = { Get-VelmoraFileCacheLimit }
            Id = 'Velmora.SystemCallFailed,Get-VelmoraFileCacheLimit'; Category = 'InvalidResult'; Code = 534; Advice = '*64-bit*' }
     ) {
@@ -111,6 +113,8 @@ Describe 'Every answer of Velmora' {
         $Matches[1] | Should -Be $Code
         if ($Advice) {
             $record.ErrorDetails.RecommendedAction | Should -BeLike $Advice
+        } else {
+            $record.ErrorDetails | Should -BeNullOrEmpty
         }
         Get-Content -Raw -LiteralPath $env:VELMORA_SIM_STATE | Should -Be $before
     }
@@ -123,19 +127,56 @@ Describe 'Every answer of Velmora' {
         $record.ErrorDetails.RecommendedAction | Should -BeLike '*64-bit*'
     }
 
-    It 'a size out of range is the refused command line, InvalidArgument' {
+    It 'a size past the program''s range: Set refuses it first (Velmora.SizesRefused), and Velmora refuses a record of it' {
         Set-SimulatedSystem ''
         if ($Bits -ne 32) {
             Set-ItResult -Skipped -Because 'no whole number of megabytes in 64 bits of bytes lies past the 64-bit range'
             return
         }
-        $past = '4096'
-        # A size of 0 keeps the minimum: no wanted state, Velmora -S judges.
+        # A size of 0 keeps the minimum, which stands in for it while VelmoraState judges.
         $record = Get-OneError { Set-VelmoraFileCacheLimit 0 4GB }
-        $record.FullyQualifiedErrorId | Should -Be 'Velmora.CommandLineRefused,Set-VelmoraFileCacheLimit'
+        $record.FullyQualifiedErrorId | Should -Be 'Velmora.SizesRefused,Set-VelmoraFileCacheLimit'
+        $record.Exception.Message | Should -BeLike "*up to $script:MaxMB MB*"
+        Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -BeNullOrEmpty
+        Set-SimulatedSystem ''
+        $record = Get-OneError { [pscustomobject]@{ MinimumBytes = 1MB; MaximumBytes = 4GB; Flags = 0 } | Restore-VelmoraFileCacheLimit }
+        $record.FullyQualifiedErrorId | Should -Be 'Velmora.CommandLineRefused,Restore-VelmoraFileCacheLimit'
         $record.CategoryInfo.Category | Should -Be 'InvalidArgument'
-        $record.Exception.Message | Should -BeLike "*Invalid size: ``[$past``] (0 to $script:MaxMB MB)*"
+        $record.Exception.Message | Should -BeLike "*Invalid size: ``[4096``] (0 to $script:MaxMB MB)*"
         Get-CacheCall | Should -BeNullOrEmpty
+    }
+
+    It 'VELMORA_TIMEOUT=<Value>: Velmora.TimeoutNotValid, before anything runs' -ForEach @(
+        @{ Value = '86400000' }, @{ Value = '2147484' }, @{ Value = 'abc' }, @{ Value = '0' }, @{ Value = '-5' },
+        @{ Value = '1.5' }, @{ Value = ' 30' }, @{ Value = '+30' }
+    ) {
+        Set-SimulatedSystem ''
+        $env:VELMORA_TIMEOUT = $Value
+        try {
+            $record = Get-OneError { Set-VelmoraFileCacheLimit 256MB 2GB }
+            $read = Get-OneError { Get-VelmoraFileCacheLimit }
+        } finally {
+            Remove-Item Env:VELMORA_TIMEOUT
+        }
+        $record.FullyQualifiedErrorId | Should -Be 'Velmora.TimeoutNotValid,Set-VelmoraFileCacheLimit'
+        $record.Exception.Message | Should -BeLike "*VELMORA_TIMEOUT*'$Value'*1 to 2147483*"
+        $read.FullyQualifiedErrorId | Should -Be 'Velmora.TimeoutNotValid,Get-VelmoraFileCacheLimit'
+        Get-CacheCall | Should -BeNullOrEmpty
+    }
+
+    It 'VELMORA_TIMEOUT=<Value> is taken, and -Verbose says the limit in force' -ForEach @(
+        @{ Value = '2147483'; Says = '2147483 s, from VELMORA_TIMEOUT' }
+        @{ Value = '1'; Says = '1 s, from VELMORA_TIMEOUT' }
+        @{ Value = $null; Says = '30 s, the default' }
+    ) {
+        Set-SimulatedSystem ''
+        $env:VELMORA_TIMEOUT = $Value
+        try {
+            $verbose = Get-VelmoraFileCacheLimit -ErrorAction Stop -Verbose 4>&1 | Where-Object { $_ -is [System.Management.Automation.VerboseRecord] }
+        } finally {
+            Remove-Item Env:VELMORA_TIMEOUT -ErrorAction SilentlyContinue
+        }
+        ($verbose | ForEach-Object { $_.Message }) -join "`n" | Should -BeLike "*time limit: $Says*"
     }
 
     It 'the errors are non-terminating unless the caller asks' {
@@ -191,6 +232,20 @@ Describe 'Every answer of Velmora' {
             $record.CategoryInfo.Category | Should -Be 'OperationTimeout'
         }
 
+        It 'a program whose child keeps its output open is timed out within the limit and a second' {
+            Use-StandIn 'holding-velmora' ("sleep 20 &`n" +
+                "printf 'Success: GetSystemFileCacheSize(Min:[1048576], Max:[2097152], Flags: 0)\r\n'`n")
+            $env:VELMORA_TIMEOUT = '2'
+            try {
+                $clock = [System.Diagnostics.Stopwatch]::StartNew()
+                $record = Get-OneError { Get-VelmoraFileCacheLimit }
+                $clock.Elapsed.TotalSeconds | Should -BeLessThan 3.5
+            } finally {
+                Remove-Item Env:VELMORA_TIMEOUT
+            }
+            $record.FullyQualifiedErrorId | Should -Be 'Velmora.ProgramTimedOut,Get-VelmoraFileCacheLimit'
+        }
+
         It 'a program that fills its error stream before it answers is read to the end' {
             # 1 MB on standard error, far more than a pipe holds, then the answer.
             Use-StandIn 'noisy-velmora' ("head -c 1048576 /dev/zero | tr '\0' x >&2`n" +
@@ -233,9 +288,11 @@ Describe 'Set-VelmoraFileCacheLimit and Clear-VelmoraFileCacheLimit' {
 
     It 'sizes as PowerShell writes them: <Sizes> on 256 MB and 2 GB calls <Calls>' -ForEach @(
         @{ Sizes = '256MB 2GB'; Calls = @('GetSystemFileCacheSize') }
-        @{ Sizes = '0 1GB'; Calls = @('SetSystemFileCacheSize 0 1073741824 5') }
+        # 0 keeps a size: the limits in force stand in for it while VelmoraState
+        # judges, 0 goes to Velmora -S, and VelmoraState reads what the system holds.
+        @{ Sizes = '0 1GB'; Calls = @('GetSystemFileCacheSize', 'SetSystemFileCacheSize 0 1073741824 5', 'GetSystemFileCacheSize') }
         @{ Sizes = '1MB 16MB'; Calls = @('GetSystemFileCacheSize', 'SetSystemFileCacheSize 1048576 16777216 5', 'GetSystemFileCacheSize') }
-        @{ Sizes = '1MB 16MB -Force'; Calls = @('SetSystemFileCacheSize 1048576 16777216 5') }
+        @{ Sizes = '1MB 16MB -Force'; Calls = @('GetSystemFileCacheSize', 'SetSystemFileCacheSize 1048576 16777216 5', 'GetSystemFileCacheSize') }
     ) {
         Set-SimulatedSystem "min=268435456`nmax=2147483648`nflags=5"
         Invoke-Expression "Set-VelmoraFileCacheLimit $Sizes -ErrorAction Stop"
@@ -324,8 +381,17 @@ Describe 'Set-VelmoraFileCacheLimit and Clear-VelmoraFileCacheLimit' {
     }
 
     It 'the change applied and its read-back failed: Velmora.ReadBackFailed says it was applied' {
-        Set-SimulatedSystem 'fail.GetSystemFileCacheSize=5'
-        $record = Get-OneError { Set-VelmoraFileCacheLimit 256MB 2GB -Force -PassThru }
+        # VelmoraState applies the change; the read-back, Velmora -G, is a stand-in refused with 5.
+        Set-SimulatedSystem ''
+        $saved = $env:VELMORA_EXE
+        $env:VELMORA_EXE = Join-Path $script:Scratch 'refused-read'
+        Set-Content -LiteralPath $env:VELMORA_EXE -NoNewline -Value "#!/bin/sh`nprintf 'main.cpp:80: GetSystemFileCacheSize(5): Access is denied.\r\n\r\n'`nexit 1`n"
+        chmod +x $env:VELMORA_EXE
+        try {
+            $record = Get-OneError { Set-VelmoraFileCacheLimit 256MB 2GB -PassThru }
+        } finally {
+            $env:VELMORA_EXE = $saved
+        }
         $record.FullyQualifiedErrorId | Should -Be 'Velmora.ReadBackFailed,Set-VelmoraFileCacheLimit'
         $record.Exception.Message | Should -BeLike 'The file cache limits were set to 256 MB and 2048 MB*could not be read back*(5)*'
         Get-StateValue 'min' | Should -Be '268435456'
@@ -340,10 +406,10 @@ Describe 'Set-VelmoraFileCacheLimit and Clear-VelmoraFileCacheLimit' {
         $limit.Flags | Should -Be 0
     }
 
-    It 'Clear takes the limits from the pipeline' {
+    It 'Clear takes nothing from the pipeline, and so never clears once per object' {
         Set-SimulatedSystem "min=268435456`nmax=2147483648`nflags=5"
-        Get-VelmoraFileCacheLimit | Clear-VelmoraFileCacheLimit -ErrorAction Stop
-        Get-StateValue 'flags' | Should -Be '0'
+        { 1, 2, 3 | Clear-VelmoraFileCacheLimit -ErrorAction Stop } | Should -Throw -ErrorId 'InputObjectNotBound,Clear-VelmoraFileCacheLimit'
+        Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -BeNullOrEmpty
     }
 
     It '<Command> touches no limit' -ForEach @(
@@ -355,6 +421,89 @@ Describe 'Set-VelmoraFileCacheLimit and Clear-VelmoraFileCacheLimit' {
         $null = Invoke-Expression $Command
         Get-CacheCall | Should -BeNullOrEmpty -Because 'the limits were neither read nor changed'
         Get-Content -Raw -LiteralPath $env:VELMORA_SIM_STATE | Should -BeNullOrEmpty
+    }
+}
+
+Describe 'Records put back, and sizes refused before the system sees them' {
+    It '<Why>, piped into <Cmdlet>: Velmora.RecordNotRestorable, and nothing applied' -ForEach @(
+        foreach ($cmdlet in 'Set-VelmoraFileCacheLimit', 'Restore-VelmoraFileCacheLimit') {
+            @{ Cmdlet = $cmdlet; Why = 'a CSV row whose Flags is empty'; Record = { 'MinimumBytes,MaximumBytes,Flags', '268435456,2147483648,' | ConvertFrom-Csv } }
+            @{ Cmdlet = $cmdlet; Why = 'an object whose Flags is $null'; Record = { [pscustomobject]@{ MinimumBytes = 256MB; MaximumBytes = 2GB; Flags = $null } } }
+            @{ Cmdlet = $cmdlet; Why = 'Flags that are text'; Record = { [pscustomobject]@{ MinimumBytes = 256MB; MaximumBytes = 2GB; Flags = 'five' } } }
+            @{ Cmdlet = $cmdlet; Why = 'one hard limit alone'; Record = { [pscustomobject]@{ MinimumBytes = 256MB; MaximumBytes = 2GB; Flags = 4 } } }
+            @{ Cmdlet = $cmdlet; Why = 'flags no read gives'; Record = { [pscustomobject]@{ MinimumBytes = 256MB; MaximumBytes = 2GB; Flags = 7 } } }
+        }
+    ) {
+        Set-SimulatedSystem ''
+        $record = Get-OneError { & $Record | & $Cmdlet 3>$null }
+        $record.FullyQualifiedErrorId | Should -Be "Velmora.RecordNotRestorable,$Cmdlet"
+        $record.CategoryInfo.Category | Should -Be 'InvalidData'
+        Get-CacheCall | Should -BeNullOrEmpty
+    }
+
+    It 'a record in a CSV file with Flags <Flags> is put back: <Calls>' -ForEach @(
+        @{ Flags = '0'; Calls = @('SetSystemFileCacheSize 268435456 2147483648 5', 'GetSystemFileCacheSize', 'SetSystemFileCacheSize 268435456 2147483648 10') }
+        @{ Flags = '5'; Calls = @('SetSystemFileCacheSize 268435456 2147483648 5') }
+    ) {
+        Set-SimulatedSystem ''
+        'MinimumBytes,MaximumBytes,Flags', "268435456,2147483648,$Flags" | ConvertFrom-Csv | Restore-VelmoraFileCacheLimit -ErrorAction Stop
+        Get-CacheCall | Should -Be $Calls
+    }
+
+    It 'Set given a record still puts it back, with a warning that names Restore-VelmoraFileCacheLimit' {
+        Set-SimulatedSystem ''
+        $warnings = [pscustomobject]@{ MinimumBytes = 256MB; MaximumBytes = 2GB; Flags = 5 } | Set-VelmoraFileCacheLimit -ErrorAction Stop 3>&1
+        "$warnings" | Should -BeLike '*Restore-VelmoraFileCacheLimit*'
+        Get-StateValue 'flags' | Should -Be '5'
+    }
+
+    It '<Cmdlet> given <Count> objects from the pipeline applies none, and says how many came' -ForEach @(
+        @{ Cmdlet = 'Set-VelmoraFileCacheLimit'; Count = 2 }
+        @{ Cmdlet = 'Restore-VelmoraFileCacheLimit'; Count = 3 }
+    ) {
+        Set-SimulatedSystem ''
+        $rows = foreach ($index in 1..$Count) { [pscustomobject]@{ MinimumBytes = 256MB * $index; MaximumBytes = 4GB; Flags = 5 } }
+        $record = Get-OneError { $rows | & $Cmdlet 3>$null }
+        $record.FullyQualifiedErrorId | Should -Be "Velmora.OneObjectExpected,$Cmdlet"
+        $record.Exception.Message | Should -BeLike "*$Count objects*one wanted state is one object*"
+        Get-CacheCall | Should -BeNullOrEmpty
+    }
+
+    It 'Set <Sizes>: Velmora.SizesRefused before the system sees them' -ForEach @(
+        @{ Sizes = '-MinimumPercent 100 -MaximumPercent 100' }
+        @{ Sizes = '-MinimumPercent 50 -MaximumPercent 10' }
+        @{ Sizes = '256MB 1MB' }
+        @{ Sizes = '1MB 15MB -Force' }
+        @{ Sizes = '0 128MB' }
+        @{ Sizes = '3000MB 0 -Force' }
+    ) {
+        # 256 MB and 2 GB in force: a 0 keeps one of them, which VelmoraState judges in its place.
+        Set-SimulatedSystem "memory=8589934592`nmin=268435456`nmax=2147483648`nflags=5"
+        $record = Get-OneError { Invoke-Expression "Set-VelmoraFileCacheLimit $Sizes" }
+        $record.FullyQualifiedErrorId | Should -Be 'Velmora.SizesRefused,Set-VelmoraFileCacheLimit'
+        Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -BeNullOrEmpty
+    }
+
+    It 'Set <Sizes> on a system that lowers the maximum: a warning with what was asked and what it holds, and -PassThru shows it' -ForEach @(
+        @{ Sizes = '256MB 2GB' }
+        @{ Sizes = '0 2GB' }
+    ) {
+        Set-SimulatedSystem "memory=8589934592`nmin=268435456`nlargest=1073741824"
+        $answers = Invoke-Expression "Set-VelmoraFileCacheLimit $Sizes -PassThru -ErrorAction Stop 3>&1"
+        $warning = @($answers | Where-Object { $_ -is [System.Management.Automation.WarningRecord] })
+        $warning.Count | Should -Be 1
+        $warning[0].Message | Should -BeLike '*asked for 268435456 and 2147483648 bytes*holds 268435456 and 1073741824 bytes*'
+        $limit = @($answers | Where-Object { $_ -isnot [System.Management.Automation.WarningRecord] })
+        $limit.MaximumBytes | Should -Be 1073741824
+    }
+
+    It 'Set <Sizes>: a size in bytes and a share together' -ForEach @(
+        @{ Sizes = '-MinimumBytes 256MB -MaximumPercent 25'; Call = 'SetSystemFileCacheSize 268435456 2147483648 5' }
+        @{ Sizes = '-MaximumBytes 2GB -MinimumPercent 1'; Call = 'SetSystemFileCacheSize 84934656 2147483648 5' }
+    ) {
+        Set-SimulatedSystem 'memory=8589934592'
+        Invoke-Expression "Set-VelmoraFileCacheLimit $Sizes -ErrorAction Stop"
+        Get-CacheCall | Where-Object { $_ -like 'SetSystemFileCacheSize*' } | Should -Be $Call
     }
 }
 
@@ -379,7 +528,7 @@ Describe 'Putting back recorded limits' {
     It 'a plain object without Flags is a plain set' {
         Set-SimulatedSystem ''
         [pscustomobject]@{ MinimumBytes = 512MB; MaximumBytes = 4000MB } | Set-VelmoraFileCacheLimit -Force -ErrorAction Stop
-        Get-CacheCall | Should -Be @('SetSystemFileCacheSize 536870912 4194304000 5')
+        Get-CacheCall | Should -Be @('GetSystemFileCacheSize', 'SetSystemFileCacheSize 536870912 4194304000 5', 'GetSystemFileCacheSize')
     }
 
     It 'the sizes applied and switching the hard limits off failed: Velmora.RestorePartlyApplied, with what is in force' {
@@ -750,6 +899,28 @@ Describe 'The startup task' {
         { Register-VelmoraStartupTask -MinimumPercent $Minimum -MaximumPercent $Maximum } |
             Should -Throw -ErrorId 'Velmora.WantedStateNotValid,Register-VelmoraStartupTask'
         $global:VelmoraAsked | Should -BeNullOrEmpty
+    }
+
+    It '-RepeatEvery <Given>: refused, with what to write instead' -ForEach @(
+        @{ Given = 60 }, @{ Given = '60' }, @{ Given = 'hourly' }
+    ) {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        $thrown = { Register-VelmoraStartupTask 256MB 2GB -RepeatEvery $Given } |
+            Should -Throw -ErrorId 'Velmora.RepetitionRefused,Register-VelmoraStartupTask' -PassThru
+        $thrown.Exception.Message | Should -BeLike "*New-TimeSpan -Minutes 30*'00:30:00'*"
+        $global:VelmoraAsked | Should -BeNullOrEmpty
+    }
+
+    It 'a size in bytes and a share together, and -RepeatEvery as text: <Arguments> every <Interval>' -ForEach @(
+        @{ Sizes = @{ MinimumBytes = 256MB; MaximumPercent = 25 }; Every = '00:30:00'; Arguments = 'set --minimum 256MB --maximum 25% --event-log'; Interval = 'PT30M' }
+        @{ Sizes = @{ MinimumPercent = 1; MaximumBytes = 2GB }; Every = '1.00:00:00'; Arguments = 'set --minimum 1% --maximum 2048MB --event-log'; Interval = 'P1D' }
+    ) {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        Register-VelmoraStartupTask @Sizes -RepeatEvery $Every | Out-Null
+        (Get-TaskAction).Arguments | Should -BeExactly $Arguments
+        $registered = Read-TaskDefinition $global:VelmoraTaskXml
+        $registered.Document.SelectSingleNode('/t:Task/t:Triggers/t:TimeTrigger/t:Repetition/t:Interval', $registered.Names).InnerText |
+            Should -BeExactly $Interval
     }
 
     It '-Force takes a maximum above physical memory, and the task''s arguments say so' {

@@ -16,7 +16,7 @@ from checking import Failures  # noqa: E402
 
 # The document, a line of it, what it becomes, and what the checker must then say.
 BREAKS = [
-    ("README.md", "Import-Clixml $Record | Set-VelmoraFileCacheLimit -PassThru", "Get-VelmoraFileCacheLimit",
+    ("README.md", "Import-Clixml $Record | Restore-VelmoraFileCacheLimit -PassThru", "Get-VelmoraFileCacheLimit",
      "the system's own limits back in force"),
     ("docs/operations.md", 'powershell -NoProfile -ExecutionPolicy Bypass -File "$env:ProgramFiles\\Velmora\\restore.ps1"',
      'powershell -NoProfile -ExecutionPolicy Bypass -File "$env:ProgramFiles\\Velmora\\restore.ps1" -Record nowhere',

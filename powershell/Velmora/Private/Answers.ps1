@@ -31,26 +31,43 @@ function New-VelmoraError {
     return $record
 }
 
-# The error record of a report line: its category and the advice for its code.
+# The error record of a report line: its category, and the advice for its code
+# in what was being done, a read of the limits or a change (Change).
 function New-VelmoraSystemCallError {
-    param([int] $Code, [string] $Line, [string] $CommandLine)
+    param([int] $Code, [string] $Line, [string] $CommandLine, [switch] $Change)
     $category = [System.Management.Automation.ErrorCategory]::NotSpecified
     $advice = $null
+    $elevated = 'Run it in an elevated PowerShell, or as SYSTEM'
     switch ($Code) {
         $script:AccessDenied {
             $category = 'PermissionDenied'
-            $advice = 'Run it in an elevated PowerShell, or as SYSTEM: changing the limits needs an administrator''s token.'
+            $advice = "${elevated}: reading the limits was refused to this token, as it is in a sandbox or a restricted session."
+            if ($Change) {
+                $advice = "${elevated}: changing the limits needs an administrator's token, with SeIncreaseQuotaPrivilege enabled."
+            }
         }
         $script:NotAllAssigned {
             $category = 'PermissionDenied'
-            $advice = 'Run it in an elevated PowerShell, or as SYSTEM: the token lacks SeIncreaseQuotaPrivilege, which administrators hold once elevated.'
+            $advice = "${elevated}: the token lacks SeIncreaseQuotaPrivilege, which administrators hold once elevated."
         }
-        $script:InvalidParameter { $category = 'InvalidArgument' }
+        $script:InvalidParameter {
+            $category = 'InvalidArgument'
+            $advice = 'The system refused the call as it was made: use the Velmora.exe of this Windows''s width (VELMORA_EXE).'
+            if ($Change) {
+                $advice = 'The system refused these sizes: make the minimum well below the maximum, and the maximum at least 16 MB.'
+            }
+        }
         $script:ArithmeticOverflow {
             $category = 'InvalidResult'
             $advice = 'The limits do not fit the 32-bit Velmora.exe: use the 64-bit one (bin\x64 in the module, or VELMORA_EXE).'
         }
-        $script:NoSystemResources { $category = 'ResourceUnavailable' }
+        $script:NoSystemResources {
+            $category = 'ResourceUnavailable'
+            $advice = 'The system lacks the resources for the call now: try again later.'
+            if ($Change) {
+                $advice = 'The system cannot spare that much memory for the minimum now: choose a smaller minimum, or try again when more memory is free.'
+            }
+        }
     }
     $exception = New-Object System.ComponentModel.Win32Exception($Code, $Line)
     return New-VelmoraError $exception 'Velmora.SystemCallFailed' $category $CommandLine $advice
@@ -73,7 +90,7 @@ function Invoke-Velmora {
         return [pscustomobject]@{ Limits = $limits; Error = $null }
     }
     if ($answer.ExitCode -eq 1 -and $lines.Count -eq 1 -and $lines[0] -cmatch $script:ReportLine) {
-        $record = New-VelmoraSystemCallError -Code ([int]$Matches[1]) -Line $lines[0] -CommandLine $commandLine
+        $record = New-VelmoraSystemCallError -Code ([int]$Matches[1]) -Line $lines[0] -CommandLine $commandLine -Change:($Call -eq 'Set')
         return [pscustomobject]@{ Limits = $null; Error = $record }
     }
     $usage = $lines.Count -ge 3 -and

@@ -21,14 +21,27 @@ function Get-VelmoraProgram {
     return (Join-Path $PSScriptRoot "bin\$architecture\$Name.exe")
 }
 
-# How long Velmora may run, in seconds: VELMORA_TIMEOUT, or 30. Its work is one
-# or two system calls; a run that takes longer is stuck.
+# How long a program may run, in seconds: VELMORA_TIMEOUT, a whole number from
+# 1 to the longest that Process.WaitForExit takes (int milliseconds: 2147483 s),
+# or 30 where it is unset. Its work is one or two system calls; a run that takes
+# longer is stuck. Seconds and where they come from; or Error,
+# Velmora.TimeoutNotValid, for any other value.
+$script:DefaultTimeLimit = 30
+$script:LargestTimeLimit = 2147483
 function Get-VelmoraTimeLimit {
-    $seconds = 0
-    if ($env:VELMORA_TIMEOUT -and [int]::TryParse($env:VELMORA_TIMEOUT, [ref]$seconds) -and $seconds -gt 0) {
-        return $seconds
+    $text = $env:VELMORA_TIMEOUT
+    if (-not $text) {
+        return [pscustomobject]@{ Seconds = $script:DefaultTimeLimit; From = 'the default'; Error = $null }
     }
-    return 30
+    $seconds = 0
+    if ($text -cmatch '^[0-9]{1,7}$' -and [int]::TryParse($text, [ref]$seconds) -and $seconds -ge 1 -and
+        $seconds -le $script:LargestTimeLimit) {
+        return [pscustomobject]@{ Seconds = $seconds; From = 'from VELMORA_TIMEOUT'; Error = $null }
+    }
+    $exception = New-Object System.ArgumentException(
+        "VELMORA_TIMEOUT is '$text': it is the time limit of Velmora's programs, a whole number of seconds from 1 to $($script:LargestTimeLimit), or unset for $($script:DefaultTimeLimit).")
+    $record = New-VelmoraError $exception 'Velmora.TimeoutNotValid' InvalidArgument $text "Set VELMORA_TIMEOUT to a whole number of seconds from 1 to $($script:LargestTimeLimit), or remove it."
+    return [pscustomobject]@{ Seconds = $null; From = $null; Error = $record }
 }
 
 function Test-VelmoraWindows {
@@ -72,6 +85,10 @@ function Invoke-VelmoraProgram {
             "$Name.exe was not found at '$program'. The module runs the program in its bin folder, or the one that the environment variable $variable names.", $program)
         return [pscustomobject]@{ Error = (New-VelmoraError $exception 'Velmora.ProgramNotFound' ObjectNotFound $program) }
     }
+    $limit = Get-VelmoraTimeLimit
+    if ($limit.Error) {
+        return [pscustomobject]@{ Error = $limit.Error }
+    }
     $start = New-Object System.Diagnostics.ProcessStartInfo
     $start.FileName = $program
     $start.Arguments = $Arguments -join ' '
@@ -86,7 +103,7 @@ function Invoke-VelmoraProgram {
         $encoding = [System.Text.Encoding]::GetEncoding((Get-VelmoraOutputCodePage))
     }
     $start.StandardErrorEncoding = $encoding
-    Write-Verbose "Running $program $($start.Arguments)"
+    Write-Verbose "Running $program $($start.Arguments), time limit: $($limit.Seconds) s, $($limit.From)"
     try {
         $process = [System.Diagnostics.Process]::Start($start)
     } catch {
@@ -104,15 +121,24 @@ function Invoke-VelmoraProgram {
         $process.StandardInput.Write($InputText)
         $process.StandardInput.Close()
     }
-    $limit = Get-VelmoraTimeLimit
-    if (-not $process.WaitForExit($limit * 1000)) {
-        try { $process.Kill() } catch { Write-Verbose "Ending Velmora: $($_.Exception.Message)" }
-        $process.WaitForExit()
+    # The program must end, and its output close, within the limit: a child it
+    # left running may hold the output open after it ended.
+    $clock = [System.Diagnostics.Stopwatch]::StartNew()
+    $milliseconds = [int]($limit.Seconds * 1000)
+    $ended = $process.WaitForExit($milliseconds)
+    $left = [Math]::Max(0, $milliseconds - [int][Math]::Min($clock.ElapsedMilliseconds, [int]::MaxValue))
+    if (-not $ended -or -not [System.Threading.Tasks.Task]::WaitAll(@($output, $errorText), $left)) {
+        $what = 'did not end'
+        if ($ended) {
+            $what = 'ended, but its output stayed open (a program it started holds it),'
+        } else {
+            try { $process.Kill() } catch { Write-Verbose "Ending $($Name): $($_.Exception.Message)" }
+            $process.WaitForExit(1000) | Out-Null
+        }
         $exception = New-Object System.TimeoutException(
-            "$commandLine did not end within $limit s and was stopped; it may or may not have changed the limits. VELMORA_TIMEOUT sets the limit in seconds.")
+            "$commandLine $what within $($limit.Seconds) s and was given up; it may or may not have changed the limits. VELMORA_TIMEOUT sets the limit in seconds.")
         return [pscustomobject]@{ Error = (New-VelmoraError $exception 'Velmora.ProgramTimedOut' OperationTimeout $commandLine) }
     }
-    $output.Wait()
     $answer = [pscustomobject]@{
         ExitCode = $process.ExitCode
         Output   = $encoding.GetString($bytes.ToArray())

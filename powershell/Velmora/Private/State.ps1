@@ -55,11 +55,16 @@ function Invoke-VelmoraState {
         $record = New-VelmoraError (New-Object System.ArgumentException("$($commandLine): $errors")) $id $category $Wanted
     } elseif ($errors -and $answer.ExitCode -eq $script:StateSystemRefused) {
         # The system's refusal: its report line, with the code, is in the message.
+        # The report line within it is the error's message, as for Velmora's own;
+        # its call says whether a read or a change failed.
         $code = 0
-        if ($errors -match '[A-Za-z]+\.cpp:\d+: [A-Za-z]+\((-?\d+)\): ') {
-            $code = [int]$Matches[1]
+        $change = $Method -eq 'set'
+        if ($errors -match '[A-Za-z]+\.cpp:\d+: ([A-Za-z]+)\((-?\d+)\): .*$') {
+            $code = [int]$Matches[2]
+            $change = $change -and $Matches[1] -notin 'GetSystemFileCacheSize', 'GlobalMemoryStatusEx'
+            $errors = $Matches[0]
         }
-        $record = New-VelmoraSystemCallError -Code $code -Line $errors -CommandLine $commandLine
+        $record = New-VelmoraSystemCallError -Code $code -Line $errors -CommandLine $commandLine -Change:$change
     } else {
         $exception = New-Object System.InvalidOperationException(
             "$commandLine gave exit code $($answer.ExitCode), which is none of its answers, and printed: $(($answer.Output + $answer.Stderr).Trim())")

@@ -5,13 +5,10 @@ function Clear-VelmoraFileCacheLimit {
     .DESCRIPTION
     Runs Velmora -C: the sizes in force stay, as targets that the system may cross. Needs an elevated
     PowerShell (or SYSTEM): changing the limits needs SeIncreaseQuotaPrivilege.
-    .PARAMETER InputObject
-    A Velmora.FileCacheLimit, as Get-VelmoraFileCacheLimit gives it, so that the two can be piped together.
-    Its sizes are not used: Clear keeps the sizes in force.
     .PARAMETER PassThru
     Gives the limits in force afterwards, read back with Velmora -G.
     .INPUTS
-    Velmora.FileCacheLimit
+    None.
     .OUTPUTS
     None, or Velmora.FileCacheLimit with -PassThru.
     .EXAMPLE
@@ -19,19 +16,18 @@ function Clear-VelmoraFileCacheLimit {
 
     Switches both hard limits off and shows the limits afterwards: Flags 0.
     .EXAMPLE
-    Get-VelmoraFileCacheLimit | Where-Object Flags -ne 0 | Clear-VelmoraFileCacheLimit -WhatIf
+    if ((Get-VelmoraFileCacheLimit -ErrorAction Stop).Flags -ne 0) { Clear-VelmoraFileCacheLimit -WhatIf }
 
-    Shows what would be done where a hard limit is on, and changes nothing.
+    Where a hard limit is on, shows what switching both off would do, and changes nothing.
     .LINK
     about_Velmora
     #>
     [CmdletBinding(SupportsShouldProcess = $true)]
     [OutputType('Velmora.FileCacheLimit')]
     param(
-        [Parameter(ValueFromPipeline = $true)] [psobject] $InputObject,
         [switch] $PassThru
     )
-    process {
+    end {
         if (-not $PSCmdlet.ShouldProcess((Get-VelmoraComputerName), 'Switch both hard limits of the file cache off')) {
             return
         }

@@ -39,11 +39,12 @@ function Register-VelmoraStartupTask {
     virtual machine gets its new share at its next start.
     .PARAMETER MaximumPercent
     The maximum as a share of the machine's physical memory in percent, above 0 and at most 100, with up to
-    four places after the point, worked out at each run.
+    four places after the point, worked out at each run. A size in bytes and a share may be given together
+    (-MinimumBytes 256MB -MaximumPercent 25).
     .PARAMETER RepeatEvery
-    Runs the task again at this interval, from one minute to 31 days, as well as at start-up, so that limits
-    changed by anything else are put back (event ID 1 says from what to what; ID 5 that they were in place).
-    Off by default.
+    Runs the task again at this interval, a TimeSpan from one minute to 31 days ((New-TimeSpan -Minutes 30),
+    or '00:30:00'), as well as at start-up, so that limits changed by anything else are put back (event ID 1
+    says from what to what; ID 5 that they were in place). Digits alone are refused. Off by default.
     .PARAMETER Force
     Accepts a maximum above the machine's physical memory, which caps nothing; the task's arguments then carry
     --allow-above-memory.
@@ -72,11 +73,19 @@ function Register-VelmoraStartupTask {
     [CmdletBinding(SupportsShouldProcess = $true, DefaultParameterSetName = 'Bytes')]
     [OutputType('Velmora.StartupTask')]
     param(
-        [Parameter(Mandatory = $true, Position = 0, ParameterSetName = 'Bytes')] [uint64] $MinimumBytes,
-        [Parameter(Mandatory = $true, Position = 1, ParameterSetName = 'Bytes')] [uint64] $MaximumBytes,
-        [Parameter(Mandatory = $true, ParameterSetName = 'Percent')] [decimal] $MinimumPercent,
-        [Parameter(Mandatory = $true, ParameterSetName = 'Percent')] [decimal] $MaximumPercent,
-        [TimeSpan] $RepeatEvery,
+        [Parameter(Mandatory = $true, Position = 0, ParameterSetName = 'Bytes')]
+        [Parameter(Mandatory = $true, ParameterSetName = 'MinimumBytesMaximumPercent')]
+        [uint64] $MinimumBytes,
+        [Parameter(Mandatory = $true, Position = 1, ParameterSetName = 'Bytes')]
+        [Parameter(Mandatory = $true, ParameterSetName = 'MinimumPercentMaximumBytes')]
+        [uint64] $MaximumBytes,
+        [Parameter(Mandatory = $true, ParameterSetName = 'Percent')]
+        [Parameter(Mandatory = $true, ParameterSetName = 'MinimumPercentMaximumBytes')]
+        [decimal] $MinimumPercent,
+        [Parameter(Mandatory = $true, ParameterSetName = 'Percent')]
+        [Parameter(Mandatory = $true, ParameterSetName = 'MinimumBytesMaximumPercent')]
+        [decimal] $MaximumPercent,
+        [object] $RepeatEvery,
         [switch] $Force
     )
     Assert-VelmoraWindows $PSCmdlet
@@ -84,9 +93,19 @@ function Register-VelmoraStartupTask {
         Assert-VelmoraElevated $PSCmdlet
     }
     $repeats = $PSBoundParameters.ContainsKey('RepeatEvery')
-    if ($repeats -and ($RepeatEvery -lt [TimeSpan]::FromMinutes(1) -or $RepeatEvery -gt [TimeSpan]::FromDays(31))) {
-        $exception = New-Object System.ArgumentException("-RepeatEvery is $($RepeatEvery): the task scheduler repeats a task from once a minute to once in 31 days")
-        $PSCmdlet.ThrowTerminatingError((New-VelmoraError $exception 'Velmora.RepetitionRefused' InvalidArgument $RepeatEvery))
+    $interval = $null
+    if ($repeats) {
+        $interval = ConvertTo-VelmoraRepetition $RepeatEvery
+        $why = $null
+        if ($null -eq $interval) {
+            $why = "is no interval: write a TimeSpan, such as (New-TimeSpan -Minutes 30) or '00:30:00' (digits alone would be read as ticks or days)"
+        } elseif ($interval -lt [TimeSpan]::FromMinutes(1) -or $interval -gt [TimeSpan]::FromDays(31)) {
+            $why = "is $($interval): the task scheduler repeats a task from once a minute to once in 31 days"
+        }
+        if ($why) {
+            $exception = New-Object System.ArgumentException("-RepeatEvery '$RepeatEvery' $why")
+            $PSCmdlet.ThrowTerminatingError((New-VelmoraError $exception 'Velmora.RepetitionRefused' InvalidArgument $RepeatEvery))
+        }
     }
 
     # The wanted state as the task's flags, judged by VelmoraState as the task's
@@ -112,36 +131,11 @@ function Register-VelmoraStartupTask {
         $folder = $installed
     }
     $program = Join-Path $folder 'VelmoraState.exe'
-    $definition = New-VelmoraTaskDefinition -Program $program -Arguments $arguments -RepeatEvery $(if ($repeats) { $RepeatEvery })
+    $definition = New-VelmoraTaskDefinition -Program $program -Arguments $arguments -RepeatEvery $interval
 
     $made = @{ Folder = $false; Replaced = $false; Program = $false; Records = $false }
     $data = Join-Path $env:ProgramData 'Velmora'
-    # The records folder, for the record of the system's own values and the
-    # logs of earlier startup scripts: for SYSTEM and administrators only. Its
-    # owner and permissions, once set, stay set: they are never less safe.
-    $steps = @(
-        @{ Name = 'records folder'; Target = $data; Action = 'Create the records folder'
-            Do = {
-                if (-not (Test-Path -LiteralPath $data)) {
-                    New-Item -ItemType Directory -Path $data -ErrorAction Stop | Out-Null
-                    $made.Records = $true
-                }
-            }
-            Undo = {
-                if ($made.Records) {
-                    Remove-Item -LiteralPath $data -Recurse -Force -ErrorAction Stop
-                }
-            } }
-        @{ Name = 'owner'; Target = $data; Action = 'Make Administrators the owner'
-            Do = { Invoke-VelmoraTool takeown '/F', $data, '/A', '/R' }
-            Undo = {} }
-        @{ Name = 'permissions'; Target = $data; Action = 'Let only SYSTEM and Administrators use it'
-            Do = {
-                Invoke-VelmoraTool icacls $data, '/reset', '/T', '/Q'
-                Invoke-VelmoraTool icacls $data, '/inheritance:r', '/grant:r', '*S-1-5-18:(OI)(CI)F', '*S-1-5-32-544:(OI)(CI)F', '/Q'
-            }
-            Undo = {} }
-    )
+    $steps = @(Get-VelmoraRecordFolderSteps)
     if (-not $installed) {
         $steps += @{ Name = 'folder'; Target = $folder; Action = 'Create the folder'
             Do = {
@@ -212,39 +206,8 @@ function Register-VelmoraStartupTask {
         Do = { Register-ScheduledTask -TaskName $script:TaskName -Xml $definition -Force -ErrorAction Stop | Out-Null }
         Undo = {} }
 
-    $done = @()
-    foreach ($step in $steps) {
-        $failure = $null
-        if (-not $PSCmdlet.ShouldProcess($step.Target, $step.Action)) {
-            # -WhatIf goes on to show every step; a step declined at -Confirm
-            # ends the run, with the steps before it undone.
-            if ($WhatIfPreference) {
-                continue
-            }
-        } else {
-            Write-Verbose "Step $($step.Name): $($step.Action) ($($step.Target))"
-            try {
-                & $step.Do
-                $done += $step
-                continue
-            } catch {
-                $failure = $_
-            }
-        }
-        $undone = Undo-VelmoraSteps $done
-        if (-not $failure) {
-            return
-        }
-        $said = 'no step was done before it'
-        if ($done) {
-            $said = "done before it: $(($done | ForEach-Object { $_.Name }) -join ', '); $undone"
-        }
-        $exception = New-Object System.InvalidOperationException(
-            "The startup task was not registered: the step '$($step.Name)' ($($step.Action): $($step.Target)) failed: $($failure.Exception.Message); $said.",
-            $failure.Exception)
-        $PSCmdlet.ThrowTerminatingError((New-VelmoraError $exception 'Velmora.StartupTaskStepFailed' WriteError $step.Name))
-    }
-    if ($WhatIfPreference) {
+    if (-not (Invoke-VelmoraSteps -Cmdlet $PSCmdlet -Steps $steps -NotDone 'The startup task was not registered' `
+            -ErrorId 'Velmora.StartupTaskStepFailed')) {
         return
     }
     if (-not $installed -and (Test-Path -LiteralPath "$program.old")) {

@@ -1,7 +1,7 @@
 function Set-VelmoraFileCacheLimit {
     <#
     .SYNOPSIS
-    Sets the minimum and maximum size of the system file cache with both hard limits on, or puts recorded limits back.
+    Sets the minimum and maximum size of the system file cache with both hard limits on.
     .DESCRIPTION
     Applies the sizes in whole megabytes with both hard limits on. Sizes are given in bytes, as PowerShell
     writes them (256MB, 2GB), or as a share of this machine's physical memory, worked out by VelmoraState when
@@ -16,16 +16,15 @@ function Set-VelmoraFileCacheLimit {
     the system keeps a lower maximum than was asked, a warning says what it holds.
 
     A size that is not a whole number of megabytes is refused before anything runs
-    (Velmora.SizeNotWholeMegabytes). A size of 0 keeps that limit as it is: the sizes then go to Velmora -S as
-    they are, and the system judges them. -Force takes a maximum above physical memory, and also hands the
-    sizes to Velmora -S.
+    (Velmora.SizeNotWholeMegabytes). A size of 0 keeps that limit as it is: VelmoraState judges the sizes with
+    the limit in force in its place, and the 0 goes to Velmora -S as it is. A size in bytes and a share may be
+    given together (-MinimumBytes with -MaximumPercent, or -MinimumPercent with -MaximumBytes). -Force takes a
+    maximum above physical memory, which caps nothing, and skips only that check.
 
-    Given a Velmora.FileCacheLimit with its Flags (from Get-VelmoraFileCacheLimit, or Import-Clixml of a
-    record), it puts those limits back: the sizes with both hard limits on, then both hard limits off (Velmora
-    -C) where the record's flags are 0. A record whose flags hold one hard limit alone (1 or 4), whose sizes
-    are not whole megabytes, or whose minimum is not below its maximum, only a restart restores: it is refused
-    (Velmora.RecordNotRestorable). When the sizes were applied and switching the hard limits off failed, the
-    error is Velmora.RestorePartlyApplied, which says what is in force.
+    One wanted state is one object: given more than one from the pipeline, it applies none, and says how many
+    came (Velmora.OneObjectExpected). Records of limits are Restore-VelmoraFileCacheLimit's to put back. For
+    this release, an object with a Flags property is still put back as a record, with a warning that names
+    Restore-VelmoraFileCacheLimit, and with its refusals (Velmora.RecordNotRestorable).
 
     Needs an elevated PowerShell (or SYSTEM): changing the limits needs SeIncreaseQuotaPrivilege.
     .PARAMETER MinimumBytes
@@ -36,7 +35,7 @@ function Set-VelmoraFileCacheLimit {
     force. Binds by property name from the pipeline.
     .PARAMETER Flags
     The flags of a recorded Velmora.FileCacheLimit: 0 or 5. Given (usually by property name from the pipeline),
-    the sizes are a record to put back, with both hard limits switched off again where it is 0.
+    the sizes are a record to put back, as Restore-VelmoraFileCacheLimit does, with a warning that names it.
     .PARAMETER MinimumPercent
     The minimum as a share of this machine's physical memory in percent, above 0 and at most 100, with up to
     four places after the point (12.5, 1.5625), rounded down to whole megabytes.
@@ -44,12 +43,12 @@ function Set-VelmoraFileCacheLimit {
     The maximum as a share of this machine's physical memory in percent, above 0 and at most 100, with up to
     four places after the point, rounded down to whole megabytes.
     .PARAMETER Force
-    Applies a maximum above the machine's physical memory, which caps nothing, with Velmora -S.
+    Applies a maximum above the machine's physical memory, which caps nothing; every other check stays.
     .PARAMETER PassThru
     Gives the limits in force afterwards, read back with Velmora -G. If that read fails after the change was
     applied, the error is Velmora.ReadBackFailed, and the change stands.
     .INPUTS
-    Velmora.FileCacheLimit, or any object with MinimumBytes and MaximumBytes (and Flags, for a restore).
+    One object with MinimumBytes and MaximumBytes.
     .OUTPUTS
     None, or Velmora.FileCacheLimit with -PassThru.
     .EXAMPLE
@@ -62,9 +61,11 @@ function Set-VelmoraFileCacheLimit {
     Sizes both limits from this machine's memory, 1/64 and 1/8 of it (on 64 GB: 1024 MB and 8192 MB), and
     shows them afterwards.
     .EXAMPLE
-    Import-Clixml "$env:ProgramData\Velmora\before.xml" | Set-VelmoraFileCacheLimit -ErrorAction Stop
+    Set-VelmoraFileCacheLimit -MinimumBytes 256MB -MaximumPercent 25 -WhatIf
 
-    Puts back limits recorded with Get-VelmoraFileCacheLimit | Export-Clixml.
+    Shows what capping the cache at a quarter of this machine's memory, with at least 256 MB, would do.
+    .LINK
+    Restore-VelmoraFileCacheLimit
     .LINK
     about_Velmora
     #>
@@ -72,100 +73,106 @@ function Set-VelmoraFileCacheLimit {
     [OutputType('Velmora.FileCacheLimit')]
     param(
         [Parameter(Mandatory = $true, Position = 0, ValueFromPipelineByPropertyName = $true, ParameterSetName = 'Bytes')]
+        [Parameter(Mandatory = $true, ParameterSetName = 'MinimumBytesMaximumPercent')]
         [uint64] $MinimumBytes,
         [Parameter(Mandatory = $true, Position = 1, ValueFromPipelineByPropertyName = $true, ParameterSetName = 'Bytes')]
+        [Parameter(Mandatory = $true, ParameterSetName = 'MinimumPercentMaximumBytes')]
         [uint64] $MaximumBytes,
         [Parameter(ValueFromPipelineByPropertyName = $true, ParameterSetName = 'Bytes')]
-        [int] $Flags,
+        [AllowNull()] [AllowEmptyString()] [object] $Flags,
         [Parameter(Mandatory = $true, ParameterSetName = 'Percent')]
+        [Parameter(Mandatory = $true, ParameterSetName = 'MinimumPercentMaximumBytes')]
         [decimal] $MinimumPercent,
         [Parameter(Mandatory = $true, ParameterSetName = 'Percent')]
+        [Parameter(Mandatory = $true, ParameterSetName = 'MinimumBytesMaximumPercent')]
         [decimal] $MaximumPercent,
         [switch] $Force,
         [switch] $PassThru
     )
+    begin {
+        $given = New-Object System.Collections.Generic.List[hashtable]
+    }
     process {
-        $restore = $PSBoundParameters.ContainsKey('Flags')
-        $clear = $false
-        # A wanted state, which VelmoraState resolves: sizes that are not 0, not a
-        # record to put back. It also judges and sets them, unless forced.
-        $wantedState = -not $restore -and
-            ($PSCmdlet.ParameterSetName -eq 'Percent' -or ($MinimumBytes -ne 0 -and $MaximumBytes -ne 0))
-        $judged = $wantedState -and -not $Force
-        if ($restore) {
-            $record = "Min:[$MinimumBytes], Max:[$MaximumBytes], Flags: $Flags"
-            $why = $null
-            if ($MinimumBytes % 1MB -or $MaximumBytes % 1MB) {
-                $why = 'its sizes are not whole megabytes'
-            } elseif ($MinimumBytes -ge $MaximumBytes) {
-                $why = 'its minimum is not below its maximum'
-            } elseif ($Flags -eq $script:MaximumHardFlag -or $Flags -eq $script:MinimumHardFlag) {
-                $why = 'it holds one hard limit alone'
-            } elseif ($Flags -ne 0 -and $Flags -ne $script:BothHardFlags) {
-                $why = "its flags $Flags are none that Get-VelmoraFileCacheLimit gives"
-            }
-            if ($why) {
-                $exception = New-Object System.ArgumentException("The recorded limits $record cannot be put back, as $($why): only a restart restores them")
-                $PSCmdlet.WriteError((New-VelmoraError $exception 'Velmora.RecordNotRestorable' InvalidData $record))
-                return
-            }
-            $sizes = [pscustomobject]@{ MinimumMB = ConvertTo-VelmoraWholeMB $MinimumBytes; MaximumMB = ConvertTo-VelmoraWholeMB $MaximumBytes }
-            $clear = $Flags -eq 0
-        } elseif ($wantedState) {
-            $sizes = Resolve-VelmoraSizes -Given $PSBoundParameters -Force:$Force
-            if ($sizes.Error) {
-                $PSCmdlet.WriteError($sizes.Error)
-                return
-            }
-        } else {
-            # A size of 0 keeps that limit: no wanted state, the system judges.
-            $wanted = ConvertTo-VelmoraWantedState -Given $PSBoundParameters
-            if ($wanted.Error) {
-                $PSCmdlet.WriteError($wanted.Error)
-                return
-            }
-            $sizes = [pscustomobject]@{ MinimumMB = ConvertTo-VelmoraWholeMB $MinimumBytes; MaximumMB = ConvertTo-VelmoraWholeMB $MaximumBytes }
-        }
-        $minimum = $sizes.MinimumMB
-        $maximum = $sizes.MaximumMB
-        $action = "Set the file cache limits to $minimum MB and $maximum MB, both hard"
-        if ($clear) {
-            $action += ', then switch both hard limits off'
-        }
-        if (-not $PSCmdlet.ShouldProcess((Get-VelmoraComputerName), $action)) {
+        $given.Add(@{} + $PSBoundParameters)
+    }
+    end {
+        if ($given.Count -gt 1) {
+            $PSCmdlet.WriteError((New-VelmoraTooManyObjectsError $given.Count $MyInvocation.MyCommand.Name))
             return
         }
-        if ($judged) {
-            $set = Invoke-VelmoraState -Method set -Wanted "{`"minimumMB`":$minimum,`"maximumMB`":$maximum}"
+        $sizes = $given[0]
+        if ($sizes.ContainsKey('Flags')) {
+            Write-Warning ('Set-VelmoraFileCacheLimit puts a record back when it is given Flags, as here; ' +
+                'Restore-VelmoraFileCacheLimit is the cmdlet for that, and Set will stop doing it in a later release.')
+            Invoke-VelmoraRestore -Cmdlet $PSCmdlet -MinimumBytes $sizes['MinimumBytes'] -MaximumBytes $sizes['MaximumBytes'] `
+                -Flags $sizes['Flags'] -PassThru:$PassThru
+            return
+        }
+        # Sizes in whole megabytes first; then, where one is 0 (keep it), the
+        # limit in force stands in for it while VelmoraState judges them.
+        $wanted = ConvertTo-VelmoraWantedState -Given $sizes
+        if ($wanted.Error) {
+            $PSCmdlet.WriteError($wanted.Error)
+            return
+        }
+        $keeps = ($sizes.ContainsKey('MinimumBytes') -and $sizes['MinimumBytes'] -eq 0) -or
+            ($sizes.ContainsKey('MaximumBytes') -and $sizes['MaximumBytes'] -eq 0)
+        $judged = $sizes
+        if ($keeps) {
+            $inForce = Read-VelmoraLimits
+            if ($inForce.Error) {
+                $PSCmdlet.WriteError($inForce.Error)
+                return
+            }
+            $judged = @{} + $sizes
+            foreach ($limit in 'Minimum', 'Maximum') {
+                if ($judged.ContainsKey("${limit}Bytes") -and $judged["${limit}Bytes"] -eq 0) {
+                    $judged["${limit}Bytes"] = ConvertTo-VelmoraBytes (ConvertTo-VelmoraWholeMB $inForce.Limit."${limit}Bytes")
+                }
+            }
+        }
+        $resolved = Resolve-VelmoraSizes -Given $judged -Force:$Force
+        if ($resolved.Error) {
+            $PSCmdlet.WriteError($resolved.Error)
+            return
+        }
+        $minimum = $resolved.MinimumMB
+        $maximum = $resolved.MaximumMB
+        $state = "{`"minimumMB`":$minimum,`"maximumMB`":$maximum}"
+        $above = @()
+        if ($Force) {
+            $above = @('--allow-above-memory')
+        }
+        if ($keeps) {
+            $shown = "$(ConvertTo-VelmoraWholeMB $sizes['MinimumBytes']) MB and $(ConvertTo-VelmoraWholeMB $sizes['MaximumBytes']) MB (0 keeps a size)"
+        } else {
+            $shown = "$minimum MB and $maximum MB"
+        }
+        if (-not $PSCmdlet.ShouldProcess((Get-VelmoraComputerName), "Set the file cache limits to $shown, both hard")) {
+            return
+        }
+        if ($keeps) {
+            # 0 goes to Velmora -S as it is, which keeps that size; VelmoraState
+            # then says whether the system holds what was asked.
+            $set = Invoke-Velmora -Arguments '-S', "$(ConvertTo-VelmoraWholeMB $sizes['MinimumBytes'])", "$(ConvertTo-VelmoraWholeMB $sizes['MaximumBytes'])" -Call Set
+            if (-not $set.Error) {
+                $test = Invoke-VelmoraState -Method test -Wanted $state -Arguments $above
+                foreach ($warning in $test.Warnings) {
+                    Write-Warning $warning
+                }
+            }
+        } else {
+            $set = Invoke-VelmoraState -Method set -Wanted $state -Arguments $above
             foreach ($warning in $set.Warnings) {
                 Write-Warning $warning
             }
-        } else {
-            $set = Invoke-Velmora -Arguments '-S', "$minimum", "$maximum" -Call Set
         }
         if ($set.Error) {
             $PSCmdlet.WriteError($set.Error)
             return
         }
-        $done = "The file cache limits were set to $minimum MB and $maximum MB with both hard limits on"
-        if ($clear) {
-            $off = Invoke-Velmora -Arguments '-C' -Call Set
-            if ($off.Error) {
-                $inForce = (Read-VelmoraLimits).Limit
-                $now = 'the limits in force could not be read back'
-                if ($inForce) {
-                    $now = "in force now: $($inForce.MinimumBytes) and $($inForce.MaximumBytes) bytes, flags $($inForce.Flags)"
-                }
-                $exception = New-Object System.InvalidOperationException(
-                    "The restore was applied in part. $done (Velmora -S $minimum $maximum), but switching them off (Velmora -C) failed: $($off.Error.Exception.Message); $now.",
-                    $off.Error.Exception)
-                $PSCmdlet.WriteError((New-VelmoraError $exception 'Velmora.RestorePartlyApplied' InvalidResult $record 'Run Clear-VelmoraFileCacheLimit once what made Velmora -C fail is mended, or restart to go back to the system''s own limits.'))
-                return
-            }
-            $done = "The recorded limits were put back: $minimum MB and $maximum MB, both hard limits off"
-        }
         if ($PassThru) {
-            Write-VelmoraReadBack -Cmdlet $PSCmdlet -Done $done
+            Write-VelmoraReadBack -Cmdlet $PSCmdlet -Done "The file cache limits were set to $shown with both hard limits on"
         }
     }
 }
