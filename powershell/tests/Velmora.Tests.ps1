@@ -16,6 +16,7 @@ BeforeAll {
     Import-Module $Module -Force
     . (Join-Path $PSScriptRoot '../../tests/state/WantedStates.ps1')
     . (Join-Path $PSScriptRoot 'SimulatedSystem.ps1')
+    . (Join-Path $PSScriptRoot 'WindowsDoubles.ps1')
     $script:Scratch = New-SimulatedSystem $Velmora 'velmora-pester' $StateExe
     # Runs a command whose cmdlets write their errors as they would for any caller,
     # and gives back the one error it wrote.
@@ -38,6 +39,14 @@ BeforeAll {
 BeforeDiscovery {
     . (Join-Path $PSScriptRoot '../../tests/state/WantedStates.ps1')
     $script:WantedStates = @(Get-WantedStateCase $Table $Bits)
+    # Every example of every cmdlet's help, as Get-Help gives it.
+    $exported = Import-Module $Module -Force -PassThru
+    $script:Examples = @(foreach ($name in $exported.ExportedFunctions.Keys | Sort-Object) {
+            foreach ($example in (Get-Help $name -Examples).examples.example) {
+                @{ Name = $name; Code = [string]$example.code }
+            }
+        })
+    Remove-Module Velmora -Force
 }
 
 AfterAll {
@@ -699,54 +708,8 @@ Describe 'The DSC resource VelmoraFileCacheLimit' {
 
 Describe 'The startup task' {
     BeforeAll {
-        $global:VelmoraAsked = [System.Collections.Generic.List[string]]::new()
-        # The task scheduler, as test doubles: Register-ScheduledTask keeps the
-        # definition it is handed, Get-ScheduledTask gives the task that
-        # definition makes, as the ScheduledTasks module's objects show it.
-        function global:Register-ScheduledTask {
-            param($TaskName, $Xml, [switch] $Force)
-            if ($global:VelmoraRegisterFails) { throw 'Access is denied.' }
-            $global:VelmoraAsked.Add("register $TaskName Force=$Force")
-            $global:VelmoraTaskXml = $Xml
-        }
-        function global:Get-ScheduledTask {
-            param($TaskName)
-            if (-not $global:VelmoraTaskXml) { return }
-            $task = Read-TaskDefinition $global:VelmoraTaskXml
-            $exec = $task.Document.SelectSingleNode('/t:Task/t:Actions/t:Exec', $task.Names)
-            $triggers = foreach ($trigger in $task.Document.SelectNodes('/t:Task/t:Triggers/*', $task.Names)) {
-                $interval = $trigger.SelectSingleNode('t:Repetition/t:Interval', $task.Names)
-                [pscustomobject]@{ Repetition = [pscustomobject]@{ Interval = $(if ($interval) { $interval.InnerText }) } }
-            }
-            [pscustomobject]@{
-                State    = 'Ready'
-                Actions  = @([pscustomobject]@{
-                        Execute   = $exec.SelectSingleNode('t:Command', $task.Names).InnerText
-                        Arguments = $(if ($exec.SelectSingleNode('t:Arguments', $task.Names)) { $exec.SelectSingleNode('t:Arguments', $task.Names).InnerText })
-                    })
-                Triggers = @($triggers)
-            }
-        }
-        function global:Get-ScheduledTaskInfo { param($TaskName) [pscustomobject]@{ LastRunTime = $null; LastTaskResult = 267011 } }
-        function global:Unregister-ScheduledTask {
-            param($TaskName, [switch] $Confirm)
-            $global:VelmoraAsked.Add("unregister $TaskName")
-            $global:VelmoraTaskXml = $null
-        }
-        # The ACL tools: each ends with the exit code that $global:VelmoraToolExit gives it (0 unless a case says).
-        $global:VelmoraToolExit = @{}
-        function global:takeown { $global:VelmoraAsked.Add("takeown $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['takeown'] }
-        function global:icacls { $global:VelmoraAsked.Add("icacls $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['icacls'] }
-        $script:Commands = 'Register-ScheduledTask', 'Get-ScheduledTask', 'Get-ScheduledTaskInfo', 'Unregister-ScheduledTask',
-            'takeown', 'icacls'
-        # A task definition as XML, and the one that ships with the module.
-        function script:Read-TaskDefinition([string] $Text) {
-            $definition = New-Object System.Xml.XmlDocument
-            $definition.LoadXml($Text)
-            $names = New-Object System.Xml.XmlNamespaceManager($definition.NameTable)
-            $names.AddNamespace('t', 'http://schemas.microsoft.com/windows/2004/02/mit/task')
-            [pscustomobject]@{ Document = $definition; Names = $names }
-        }
+        Install-WindowsDoubles
+        # The definition that ships with the module.
         function script:Read-ShippedDefinition {
             Read-TaskDefinition ([System.IO.File]::ReadAllText((Join-Path (Split-Path $Module) 'VelmoraStartupTask.xml')))
         }
@@ -792,25 +755,11 @@ Describe 'The startup task' {
         }
     }
     AfterAll {
-        foreach ($command in $script:Commands) { Remove-Item "Function:\$command" -ErrorAction SilentlyContinue }
-        Remove-Variable -Scope Global VelmoraAsked, VelmoraTaskXml, VelmoraRegisterFails, VelmoraRegistry, VelmoraRegistryFails,
-            VelmoraToolExit -ErrorAction SilentlyContinue
+        Remove-WindowsDoubles
     }
+
     BeforeEach {
-        $global:VelmoraAsked.Clear()
-        $global:VelmoraToolExit = @{}
-        $global:VelmoraTaskXml = $null
-        $global:VelmoraRegisterFails = $false
-        $global:VelmoraRegistryFails = $null
-        # The registry, as a test double: key path → value name → Value and Kind.
-        $global:VelmoraRegistry = @{}
-        Mock -ModuleName Velmora Get-VelmoraRegistryKey {
-            if ($global:VelmoraRegistry.Contains($Path)) { $global:VelmoraRegistry[$Path].Clone() }
-        }
-        Mock -ModuleName Velmora Set-VelmoraRegistryKey {
-            if ($global:VelmoraRegistryFails -eq $Path) { throw "Requested registry access is not allowed." }
-            if ($null -eq $Values) { $global:VelmoraRegistry.Remove($Path) } else { $global:VelmoraRegistry[$Path] = $Values.Clone() }
-        }
+        Reset-WindowsDoubles
         # Windows, as far as the module can tell; its code page is a test double too, its memory 8 GiB.
         Mock -ModuleName Velmora Test-VelmoraWindows { $true }
         Mock -ModuleName Velmora Get-VelmoraOutputCodePage { 65001 }
@@ -1108,19 +1057,13 @@ Describe 'The startup task' {
 }
 
 Describe 'Get-VelmoraFileCacheUsage' {
-    BeforeAll {
-        $global:VelmoraClasses = [System.Collections.Generic.List[string]]::new()
-        # The performance counters' WMI class, as a test double that records what it is asked.
-        function global:Get-CimInstance {
-            param($ClassName)
-            $global:VelmoraClasses.Add($ClassName)
-            if ($global:VelmoraCountersFail) { throw 'Invalid class' }
-            [pscustomobject]@{ CacheBytes = 123456789; CacheBytesPeak = 987654321; SystemCacheResidentBytes = 12345 }
-        }
-    }
-    AfterAll { Remove-Item Function:\Get-CimInstance -ErrorAction SilentlyContinue }
+    BeforeAll { Install-WindowsDoubles }
+    AfterAll { Remove-WindowsDoubles }
 
-    BeforeEach { Mock -ModuleName Velmora Test-VelmoraWindows { $true } }
+    BeforeEach {
+        Reset-WindowsDoubles
+        Mock -ModuleName Velmora Test-VelmoraWindows { $true }
+    }
 
     It 'gives the cache size now, its peak and what is resident, in bytes' {
         $global:VelmoraCountersFail = $false
@@ -1165,6 +1108,34 @@ Describe 'The module itself' {
         $examples.Count | Should -BeGreaterThan 0 -Because "$Name has an example"
         foreach ($example in $examples) {
             ($example.remarks | Out-String).Trim() | Should -Not -BeNullOrEmpty -Because "an example of $Name says what it does"
+        }
+    }
+
+    Context 'every example of the help, run as written' {
+        BeforeAll { Install-WindowsDoubles }
+        AfterAll { Remove-WindowsDoubles }
+        BeforeEach {
+            Reset-WindowsDoubles
+            Mock -ModuleName Velmora Test-VelmoraWindows { $true }
+            Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+            Mock -ModuleName Velmora Get-VelmoraOutputCodePage { 65001 }
+        }
+
+        It '<Name>: <Code>' -ForEach $script:Examples {
+            # A fresh machine each time: the simulated system untouched, with 8 GiB,
+            # empty Program Files and ProgramData, and a folder of its own to work in.
+            Set-SimulatedSystem 'memory=8589934592'
+            $root = Join-Path $script:Scratch ([guid]::NewGuid())
+            New-Item -ItemType Directory $root | Out-Null
+            $env:ProgramFiles = Join-Path $root 'Program Files'
+            $env:ProgramData = Join-Path $root 'ProgramData'
+            Push-Location -LiteralPath $root
+            try {
+                $answers = Invoke-Expression $Code 2>&1 3>$null
+            } finally {
+                Pop-Location
+            }
+            @($answers | Where-Object { $_ -is [System.Management.Automation.ErrorRecord] }) | Should -BeNullOrEmpty
         }
     }
 
