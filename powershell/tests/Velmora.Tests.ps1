@@ -1018,6 +1018,14 @@ Describe 'The startup task' {
         }
     }
 
+    It 'Get-VelmoraStartupTask shows as a table: its state, its wanted state, its repetition and its last result' {
+        Mock -ModuleName Velmora Test-VelmoraElevated { $true }
+        Register-VelmoraStartupTask -MinimumBytes 256MB -MaximumPercent 25 -RepeatEvery '01:00:00' | Out-Null
+        $lines = @((Get-VelmoraStartupTask | Out-String -Width 200) -split "`r?`n" | Where-Object { $_.Trim() })
+        $lines[0] | Should -Match '^State +MinimumMB +MaximumMB +MinimumPercent +MaximumPercent +RepeatEvery +Earlier +LastTaskResult$'
+        $lines[2] | Should -Match '^Ready +256 +25 +01:00:00 +False +267011$'
+    }
+
     It 'Get-VelmoraStartupTask gives nothing where there is no task' {
         Get-VelmoraStartupTask | Should -BeNullOrEmpty
     }
