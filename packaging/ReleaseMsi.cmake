@@ -63,7 +63,7 @@ velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt")
 # The event source's key as an earlier eventcreate made it goes before the
 # package writes its own (msi/RemoveRegistry.idt).
 velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/RemoveRegistry.idt")
-# What wixl has no words for. startup.cmd's component: 64-bit (256), and never
+# What wixl has no words for, or writes otherwise. startup.cmd's component: 64-bit (256), and never
 # overwritten (128), so that a script an earlier task runs keeps its sizes. The
 # event source: its message file as REG_EXPAND_SZ ("#%"), and
 # its whole key removed with the package (a row named "-" with no value).
@@ -71,7 +71,16 @@ set(event_source "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Ve
 foreach(query IN ITEMS
         "UPDATE `Component` SET `Attributes` = 384 WHERE `Component` = 'EarlierStartup'"
         "UPDATE `Registry` SET `Value` = '#%[INSTALLDIR]VelmoraState.exe' WHERE `Name` = 'EventMessageFile'"
-        "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSourceKey', 2, '${event_source}', '-', 'EventSource')")
+        "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSourceKey', 2, '${event_source}', '-', 'EventSource')"
+        # For every user or not at all: a per-user install would put a folder its
+        # user can write on the machine's PATH.
+        "INSERT INTO `LaunchCondition` (`Condition`, `Description`) VALUES ('ALLUSERS=1 AND NOT MSIINSTALLPERUSER=1', 'Velmora installs for every user of this computer: run the package without ALLUSERS=2, ALLUSERS=\"\" or MSIINSTALLPERUSER=1, as an administrator.')"
+        # The feature as the wxs writes it: never advertised (8), never absent (16).
+        "UPDATE `Feature` SET `Attributes` = 24 WHERE `Feature` = 'Velmora'"
+        # Programs and Features shows where it is installed: ARPINSTALLLOCATION
+        # from INSTALLDIR once costing has settled it.
+        "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetInstallLocation', 51, 'ARPINSTALLLOCATION', '[INSTALLDIR]')"
+        "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetInstallLocation', 1001)")
     execute_process(COMMAND msibuild "${built}" -q "${query}" RESULT_VARIABLE status ERROR_VARIABLE errors)
     if(NOT status EQUAL 0)
         message(FATAL_ERROR "msibuild -q \"${query}\" failed: ${errors}")

@@ -100,12 +100,24 @@ newer_product=$(property "$scratch/newer.msi" ProductCode)
 [ "$product" != "$newer_product" ] || fail "the ProductCode does not change with the version"
 msiinfo export "$scratch/first.msi" Environment | tr -d '\r' | grep -q "^PATH	=-\*PATH	\[~\];\[INSTALLDIR\]	Program$" ||
     fail "no Environment row that puts the folder on the system PATH"
+[ "$(msiinfo export "$scratch/first.msi" Feature | tr -d '\r' | awk -F '\t' '$1 == "Velmora" { print $8 }')" = 24 ] ||
+    fail "the feature's attributes are not 24 (never advertised, never absent)"
+msiinfo export "$scratch/first.msi" LaunchCondition | tr -d '\r' | grep -q "^ALLUSERS=1 AND NOT MSIINSTALLPERUSER=1	" ||
+    fail "no launch condition that refuses a per-user install"
 # A run that failed half-way may have left a Velmora installed in the prefix.
 for left in $(entries); do
     msiexec /x "$left" /qn >/dev/null
 done
 [ -z "$(entries)" ] || fail "Velmora is still installed before the test: $(entries)"
 rm -rf "$program_dir"
+
+# A per-user install is refused (1603), and nothing is installed.
+for per_user in 'ALLUSERS=2 MSIINSTALLPERUSER=1' 'ALLUSERS=""'; do
+    # shellcheck disable=SC2086 # the properties are words of their own
+    code=$(msiexec /i first.msi /qn $per_user)
+    [ "$code" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi $per_user: exit code $code"; }
+    [ -z "$(entries)" ] && [ ! -e "$program_dir" ] || fail "msiexec /i first.msi $per_user left Velmora installed"
+done
 
 # Installed silently, on a machine where an earlier startup script made the
 # event source with eventcreate.
@@ -121,7 +133,8 @@ expect_event_source "installed"
 [ "$(entries)" = "$product" ] || fail "Programs and Features: expected $product, got $(entries)"
 key="$uninstall\\$product"
 for expected in "DisplayName=Velmora" "DisplayVersion=$version" "Publisher=The Velmora developers" \
-    "URLInfoAbout=https://velmora.example.org" "HelpLink=https://velmora.example.org" "NoModify=0x1"; do
+    "URLInfoAbout=https://velmora.example.org" "HelpLink=https://velmora.example.org" "NoModify=0x1" \
+    "InstallLocation=C:\\Program Files\\Velmora\\" "Contact=The Velmora developers"; do
     [ "$(value "$key" "${expected%%=*}")" = "${expected#*=}" ] ||
         fail "Programs and Features: ${expected%%=*} is '$(value "$key" "${expected%%=*}")', not '${expected#*=}'"
 done
