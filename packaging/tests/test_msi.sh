@@ -111,13 +111,15 @@ done
 [ -z "$(entries)" ] || fail "Velmora is still installed before the test: $(entries)"
 rm -rf "$program_dir"
 
-# A per-user install is refused (1603), and nothing is installed.
-for per_user in 'ALLUSERS=2 MSIINSTALLPERUSER=1' 'ALLUSERS=""'; do
-    # shellcheck disable=SC2086 # the properties are words of their own
-    code=$(msiexec /i first.msi /qn $per_user)
-    [ "$code" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi $per_user: exit code $code"; }
-    [ -z "$(entries)" ] && [ ! -e "$program_dir" ] || fail "msiexec /i first.msi $per_user left Velmora installed"
-done
+# A per-user install is refused (1603), and nothing is installed. msiexec reads
+# ALLUSERS="" as the property made empty.
+refused_per_user() {
+    code=$(msiexec /i first.msi /qn "$@")
+    [ "$code" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi $*: exit code $code"; }
+    [ -z "$(entries)" ] && [ ! -e "$program_dir" ] || fail "msiexec /i first.msi $* left Velmora installed"
+}
+refused_per_user ALLUSERS=2 MSIINSTALLPERUSER=1
+refused_per_user 'ALLUSERS=""'
 
 # Installed silently, on a machine where an earlier startup script made the
 # event source with eventcreate.
