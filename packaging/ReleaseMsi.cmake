@@ -12,7 +12,7 @@
 # are added to the built package with msibuild. So is the summary information,
 # which wixl fills with the time of the build and a random package code: here,
 # the release's one time (SOURCE_DATE_EPOCH) and a package code derived from
-# the version and the files, which the cabinet holds with that time too, so that
+# the whole database, whose cabinet holds the files with that time too, so that
 # the same commit builds the same bytes.
 
 foreach(name IN ITEMS SOURCE_DIR FILES VERSION VENDOR DESCRIPTION HOMEPAGE MSI)
@@ -26,13 +26,7 @@ include("${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
 # The product's own for its whole life: never change it.
 set(UPGRADE_CODE "2D264B0A-CF20-4DB2-B414-70CEF38B7757")
 string(UUID PRODUCT_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora ${VERSION} x64" TYPE SHA1 UPPER)
-set(contents "")
 set(packed Velmora.exe VelmoraState.exe startup.cmd VelmoraStartupTask.xml record.ps1 restore.ps1 velmora.dsc.resource.json LICENSE README.md)
-foreach(file IN LISTS packed)
-    file(SHA256 "${FILES}/${file}" hash)
-    string(APPEND contents " ${file}=${hash}")
-endforeach()
-string(UUID PACKAGE_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora ${VERSION} x64${contents}" TYPE SHA1 UPPER)
 
 set(work "${MSI}.parts")
 file(REMOVE_RECURSE "${work}")
@@ -97,6 +91,45 @@ string(REPLACE "\r\n" "\n" sequence "${sequence}")
 string(APPEND sequence "RemoveEnvironmentStrings\t\t3300\nWriteEnvironmentStrings\t\t5200\n")
 file(WRITE "${work}/InstallExecuteSequence.idt" "${sequence}")
 velmora_msi_import("${work}/InstallExecuteSequence.idt")
+
+# The package code: a name-based UUID over the whole database, every table and
+# every stream but the summary information (which holds it) and a signature's
+# streams (which signing adds), so that any two packages that differ have two
+# codes, the same tree builds the same one, and signing keeps it.
+execute_process(COMMAND msiinfo tables "${built}" OUTPUT_VARIABLE tables RESULT_VARIABLE status)
+execute_process(COMMAND msiinfo streams "${built}" OUTPUT_VARIABLE streams RESULT_VARIABLE stream_status)
+if(NOT status EQUAL 0 OR NOT stream_status EQUAL 0)
+    message(FATAL_ERROR "msiinfo could not list the package's tables and streams")
+endif()
+string(STRIP "${tables}" tables)
+string(STRIP "${streams}" streams)
+string(REPLACE "\n" ";" tables "${tables}")
+string(REPLACE "\n" ";" streams "${streams}")
+list(SORT tables)
+list(SORT streams)
+set(database "")
+foreach(table IN LISTS tables)
+    if(table AND NOT table STREQUAL "_SummaryInformation")
+        execute_process(COMMAND msiinfo export "${built}" "${table}" OUTPUT_VARIABLE rows RESULT_VARIABLE status)
+        if(NOT status EQUAL 0)
+            message(FATAL_ERROR "msiinfo export ${table} failed")
+        endif()
+        string(SHA256 digest "${rows}")
+        string(APPEND database "table ${table} ${digest}\n")
+    endif()
+endforeach()
+foreach(stream IN LISTS streams)
+    if(stream AND NOT stream MATCHES "SummaryInformation$|DigitalSignature$|MsiDigitalSignatureEx$")
+        execute_process(COMMAND msiinfo extract "${built}" "${stream}" OUTPUT_FILE "${work}/stream" RESULT_VARIABLE status)
+        if(NOT status EQUAL 0)
+            message(FATAL_ERROR "msiinfo extract ${stream} failed")
+        endif()
+        file(SHA256 "${work}/stream" digest)
+        string(APPEND database "stream ${stream} ${digest}\n")
+    endif()
+endforeach()
+string(SHA256 database_digest "${database}")
+string(UUID PACKAGE_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora package ${database_digest}" TYPE SHA1 UPPER)
 
 string(TIMESTAMP saved "%Y/%m/%d %H:%M:%S" UTC)
 file(WRITE "${work}/_SummaryInformation.idt"

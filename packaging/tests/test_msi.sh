@@ -31,10 +31,10 @@ event_source='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Velmor
 major=${version%%.*}
 newer="$((major + 1)).0.0"
 
-# package VERSION NAME [README_LINE]: builds Velmora-VERSION-x64.msi as NAME from
-# the program under test, the administrator's files of admin/, the DSC 3 resource, the
-# licence and the README
-# (with one more line, to tell two packages' files apart).
+# package VERSION NAME [README_LINE [HOMEPAGE]]: builds Velmora-VERSION-x64.msi as
+# NAME from the program under test, the administrator's files of admin/, the DSC 3
+# resource, the licence and the README (with one more line, to tell two packages'
+# files apart), for the project's homepage or another.
 package() {
     files="$scratch/files-$2"
     mkdir -p "$files"
@@ -45,7 +45,7 @@ package() {
     [ "$2" != second.msi ] || touch -d 2001-01-01 "$files"/*
     SOURCE_DATE_EPOCH=1765238400 cmake -D "SOURCE_DIR=$source_dir" -D "FILES=$files" -D "VERSION=$1" \
         -D "VENDOR=The Velmora developers" -D "DESCRIPTION=Reads and changes the limits of the system file cache" \
-        -D "HOMEPAGE=https://velmora.example.org" -D "MSI=$scratch/$2" -P "$source_dir/packaging/ReleaseMsi.cmake" \
+        -D "HOMEPAGE=${4:-https://velmora.example.org}" -D "MSI=$scratch/$2" -P "$source_dir/packaging/ReleaseMsi.cmake" \
         >"$scratch/build.log" 2>&1 || { cat "$scratch/build.log"; fail "ReleaseMsi.cmake $1"; }
 }
 
@@ -88,6 +88,8 @@ package "$version" first.msi
 package "$version" second.msi
 cmp "$scratch/first.msi" "$scratch/second.msi" || fail "two builds of the same files, copied at two times, differ"
 package "$newer" newer.msi "Newer."
+# The same files with another homepage: another package, with a code of its own.
+package "$version" other-url.msi "" https://elsewhere.example.org
 
 # The tables, as msiinfo reads them.
 [ "$(property "$scratch/first.msi" ALLUSERS)" = 1 ] || fail "ALLUSERS is not 1"
@@ -95,6 +97,13 @@ package "$newer" newer.msi "Newer."
 [ "$(property "$scratch/first.msi" ARPNOMODIFY)" = 1 ] || fail "ARPNOMODIFY is not 1"
 upgrade=$(property "$scratch/first.msi" UpgradeCode)
 [ "$upgrade" = "$(property "$scratch/newer.msi" UpgradeCode)" ] || fail "the UpgradeCode changes with the version"
+package_code() {
+    msiinfo suminfo "$1" | sed -n 's/^Revision number (UUID): //p'
+}
+[ "$(package_code "$scratch/first.msi")" != "$(package_code "$scratch/other-url.msi")" ] ||
+    fail "two packages that differ in their homepage share the package code $(package_code "$scratch/first.msi")"
+[ "$(package_code "$scratch/first.msi")" = "$(package_code "$scratch/second.msi")" ] ||
+    fail "one tree built twice gives two package codes"
 product=$(property "$scratch/first.msi" ProductCode)
 newer_product=$(property "$scratch/newer.msi" ProductCode)
 [ "$product" != "$newer_product" ] || fail "the ProductCode does not change with the version"
