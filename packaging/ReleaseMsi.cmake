@@ -57,6 +57,62 @@ velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt")
 # The event source's key as an earlier eventcreate made it goes before the
 # package writes its own (msi/RemoveRegistry.idt).
 velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/RemoveRegistry.idt")
+# velmora_file_version(FILE VERSION LANGUAGE): the file version and language of
+# FILE's version resource, as Windows Installer compares them (1.0.0.0, 1033),
+# read from its VS_FIXEDFILEINFO and its translation; empty where it has none.
+function(velmora_file_version file version_var language_var)
+    file(READ "${file}" hex HEX)
+    set(${version_var} "" PARENT_SCOPE)
+    set(${language_var} "" PARENT_SCOPE)
+    # The signature 0xFEEF04BD, then the structure's version, then the file
+    # version's high and low DWORDs, each little-endian.
+    string(FIND "${hex}" "bd04effe" at)
+    if(at EQUAL -1 OR NOT at MATCHES "[02468]$")
+        return()
+    endif()
+    set(words "")
+    foreach(offset IN ITEMS 16 24)
+        math(EXPR start "${at} + ${offset}")
+        string(SUBSTRING "${hex}" ${start} 8 dword)
+        foreach(half IN ITEMS 4 0)
+            string(SUBSTRING "${dword}" ${half} 4 word)
+            string(SUBSTRING "${word}" 2 2 high)
+            string(SUBSTRING "${word}" 0 2 low)
+            math(EXPR number "0x${high}${low}")
+            list(APPEND words ${number})
+        endforeach()
+    endforeach()
+    list(JOIN words "." version)
+    set(${version_var} "${version}" PARENT_SCOPE)
+    # "Translation" in UTF-16 with its terminator, padded to a DWORD: the language first.
+    string(FIND "${hex}" "5400720061006e0073006c006100740069006f006e000000" key)
+    if(NOT key EQUAL -1)
+        math(EXPR value "(${key} + 48 + 7) / 8 * 8")
+        string(SUBSTRING "${hex}" ${value} 4 word)
+        string(SUBSTRING "${word}" 2 2 high)
+        string(SUBSTRING "${word}" 0 2 low)
+        math(EXPR language "0x${high}${low}")
+        set(${language_var} "${language}" PARENT_SCOPE)
+    endif()
+endfunction()
+
+# Each file with a version resource: its version and language in the File
+# table, and no hash row (Windows Installer keeps hashes for unversioned files
+# alone), so that it replaces an older copy by the file-version rule.
+foreach(file IN LISTS packed)
+    velmora_file_version("${FILES}/${file}" file_version file_language)
+    if(file_version)
+        foreach(query IN ITEMS
+                "UPDATE `File` SET `Version` = '${file_version}', `Language` = '${file_language}' WHERE `File` = '${file}'"
+                "DELETE FROM `MsiFileHash` WHERE `File_` = '${file}'")
+            execute_process(COMMAND msibuild "${built}" -q "${query}" RESULT_VARIABLE status ERROR_VARIABLE errors)
+            if(NOT status EQUAL 0)
+                message(FATAL_ERROR "msibuild -q \"${query}\" failed: ${errors}")
+            endif()
+        endforeach()
+    endif()
+endforeach()
+
 # What wixl has no words for, or writes otherwise. startup.cmd's component: 64-bit (256), and never
 # overwritten (128), so that a script an earlier task runs keeps its sizes. The
 # event source: its message file as REG_EXPAND_SZ ("#%"), and

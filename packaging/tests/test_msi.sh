@@ -109,6 +109,14 @@ newer_product=$(property "$scratch/newer.msi" ProductCode)
 [ "$product" != "$newer_product" ] || fail "the ProductCode does not change with the version"
 msiinfo export "$scratch/first.msi" Environment | tr -d '\r' | grep -q "^PATH	=-\*PATH	\[~\];\[INSTALLDIR\]	Program$" ||
     fail "no Environment row that puts the folder on the system PATH"
+# Each program with its version and language, and no hash row: versioned files.
+for program in Velmora.exe VelmoraState.exe; do
+    row=$(msiinfo export "$scratch/first.msi" File | tr -d '\r' | awk -F '\t' -v file="$program" '$1 == file { print $5 " " $6 }')
+    [ "$row" = "$version.0 1033" ] || fail "the File table gives $program the version and language '$row', not '$version.0 1033'"
+    if msiinfo export "$scratch/first.msi" MsiFileHash | tr -d '\r' | grep -q "^$program	"; then
+        fail "$program, a versioned file, has a row in MsiFileHash"
+    fi
+done
 [ "$(msiinfo export "$scratch/first.msi" Feature | tr -d '\r' | awk -F '\t' '$1 == "Velmora" { print $8 }')" = 24 ] ||
     fail "the feature's attributes are not 24 (never advertised, never absent)"
 msiinfo export "$scratch/first.msi" LaunchCondition | tr -d '\r' | grep -q "^ALLUSERS=1 AND NOT MSIINSTALLPERUSER=1	" ||
@@ -131,8 +139,17 @@ refused_per_user ALLUSERS=2 MSIINSTALLPERUSER=1
 refused_per_user 'ALLUSERS=""'
 
 # Installed silently, on a machine where an earlier startup script made the
-# event source with eventcreate.
+# event source with eventcreate, over a Velmora.exe of a lower version, which it
+# replaces by the file-version rule.
 eventcreate_source
+mkdir -p "$program_dir"
+python3 - "$exe" "$program_dir/Velmora.exe" <<'LOWER'
+import struct, sys
+data = bytearray(open(sys.argv[1], "rb").read())
+at = data.find(struct.pack("<I", 0xFEEF04BD))
+struct.pack_into("<II", data, at + 8, 0, 9 << 16)  # file version 0.0.9.0
+open(sys.argv[2], "wb").write(data)
+LOWER
 [ "$(msiexec /i first.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi /qn"; }
 [ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe VelmoraStartupTask.xml VelmoraState.exe record.ps1 restore.ps1 startup.cmd velmora.dsc.resource.json " ] ||
     fail "C:\\Program Files\\Velmora holds: $(ls "$program_dir" | tr '\n' ' ')"
