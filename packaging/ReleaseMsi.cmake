@@ -113,6 +113,13 @@ foreach(file IN LISTS packed)
     endif()
 endforeach()
 
+# The startup task's name, from the module that registers it.
+file(STRINGS "${SOURCE_DIR}/powershell/Velmora/Private/Windows.ps1" task_line REGEX "^\\$script:TaskName = '[^']+'$")
+string(REGEX REPLACE "^\\$script:TaskName = '([^']+)'$" "\\1" task_name "${task_line}")
+if(NOT task_name)
+    message(FATAL_ERROR "no $script:TaskName in powershell/Velmora/Private/Windows.ps1")
+endif()
+
 # What wixl has no words for, or writes otherwise. startup.cmd's component: 64-bit (256), and never
 # overwritten (128), so that a script an earlier task runs keeps its sizes. The
 # event source: its message file as REG_EXPAND_SZ ("#%"), and
@@ -130,7 +137,13 @@ foreach(query IN ITEMS
         # Programs and Features shows where it is installed: ARPINSTALLLOCATION
         # from INSTALLDIR once costing has settled it.
         "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetInstallLocation', 51, 'ARPINSTALLLOCATION', '[INSTALLDIR]')"
-        "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetInstallLocation', 1001)")
+        "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetInstallLocation', 1001)"
+        # Removed, not upgraded: the startup task goes too, since the program it
+        # runs does. schtasks runs as SYSTEM in the script (34, in script 1024,
+        # not impersonated 2048), and its failure, as where there is no task, is
+        # ignored (64).
+        "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RemoveStartupTask', 3170, 'TARGETDIR', '\"[System64Folder]schtasks.exe\" /Delete /TN \"${task_name}\" /F')"
+        "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RemoveStartupTask', 'REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE', 1600)")
     execute_process(COMMAND msibuild "${built}" -q "${query}" RESULT_VARIABLE status ERROR_VARIABLE errors)
     if(NOT status EQUAL 0)
         message(FATAL_ERROR "msibuild -q \"${query}\" failed: ${errors}")

@@ -109,6 +109,19 @@ newer_product=$(property "$scratch/newer.msi" ProductCode)
 [ "$product" != "$newer_product" ] || fail "the ProductCode does not change with the version"
 msiinfo export "$scratch/first.msi" Environment | tr -d '\r' | grep -q "^PATH	=-\*PATH	\[~\];\[INSTALLDIR\]	Program$" ||
     fail "no Environment row that puts the folder on the system PATH"
+# A removal, and not an upgrade, deletes the startup task, whose program goes: a
+# deferred action that runs schtasks as SYSTEM and ignores its failure. (Wine's
+# task scheduler service writes and removes tasks in its own time, too late for
+# a check here to see; the rows are what Windows Installer runs.)
+task_name=$(sed -n "s/^\$script:TaskName = '\(.*\)'$/\1/p" "$source_dir/powershell/Velmora/Private/Windows.ps1")
+[ "$(msiinfo export "$scratch/first.msi" CustomAction | tr -d '\r' | awk -F '\t' '$1 == "RemoveStartupTask" { print $2 "|" $3 "|" $4 }')" = \
+  "3170|TARGETDIR|\"[System64Folder]schtasks.exe\" /Delete /TN \"$task_name\" /F" ] ||
+    fail "no deferred, unimpersonated action that deletes the task '$task_name' and ignores its failure"
+msiinfo export "$scratch/first.msi" InstallExecuteSequence | tr -d '\r' | awk -F '\t' '
+    $1 == "InstallInitialize" { first = $3 } $1 == "InstallFinalize" { last = $3 }
+    $1 == "RemoveStartupTask" { condition = $2; at = $3 }
+    END { exit !(condition == "REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE" && at > first && at < last) }' ||
+    fail "the task's deletion is not sequenced for a removal alone, inside the script"
 # Each program with its version and language, and no hash row: versioned files.
 for program in Velmora.exe VelmoraState.exe; do
     row=$(msiinfo export "$scratch/first.msi" File | tr -d '\r' | awk -F '\t' -v file="$program" '$1 == file { print $5 " " $6 }')
