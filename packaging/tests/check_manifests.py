@@ -201,12 +201,19 @@ def main():
     portable = {"InstallerType": "zip", "NestedInstallerType": "portable",
                 "NestedInstallerFiles": [{"RelativeFilePath": "Velmora.exe", "PortableCommandAlias": "velmora"}]}
     product_code, upgrade_code = msi_codes(os.path.join(folder, archives["msi"]))
+    # The Windows that the MSI's Windows Installer schema needs: 500 is Windows
+    # Installer 5.0, which came with Windows 7 (6.1.7600).
+    suminfo = subprocess.run(["msiinfo", "suminfo", os.path.join(folder, archives["msi"])], capture_output=True,
+                             text=True, check=True).stdout
+    schema = re.search(r"^Version: (\d+)", suminfo, re.M)
+    msi_minimum = {"500": "6.1.7600.0"}.get(schema.group(1) if schema else None)
     expect("winget Installers",
            [{"Architecture": "x86", "Scope": "user", **portable, "InstallerUrl": urls["win32"],
              "InstallerSha256": sums["win32"].upper()},
             {"Architecture": "x64", "Scope": "user", **portable, "InstallerUrl": urls["win64"],
              "InstallerSha256": sums["win64"].upper()},
-            {"Architecture": "x64", "InstallerType": "msi", "Scope": "machine", "InstallerUrl": urls["msi"],
+            {"Architecture": "x64", "MinimumOSVersion": msi_minimum, "InstallerType": "msi", "Scope": "machine",
+             "InstallerUrl": urls["msi"],
              "InstallerSha256": sums["msi"].upper(), "ProductCode": product_code,
              "AppsAndFeaturesEntries": [{"ProductCode": product_code, "UpgradeCode": upgrade_code}],
              "UpgradeBehavior": "install"}],
