@@ -12,6 +12,7 @@ import hashlib
 import json
 import os
 import re
+import subprocess
 import sys
 
 import yaml
@@ -87,7 +88,6 @@ def check_module(folder, archives, version, url_base, homepage):
 
 def msi_codes(path):
     """The ProductCode and UpgradeCode that the MSI's Property table holds."""
-    import subprocess
     table = subprocess.run(["msiinfo", "export", path, "Property"], capture_output=True, text=True, check=True).stdout
     properties = dict(line.split("\t", 1) for line in table.replace("\r", "").splitlines() if "\t" in line)
     return properties.get("ProductCode"), (properties.get("UpgradeCode") or "").upper()
