@@ -21,12 +21,13 @@ velmora_legal_copyright("${SOURCE_DIR}/LICENSE" COPYRIGHT)
 get_filename_component(MSI_NAME "${MSI}" NAME)
 file(SHA256 "${MSI}" MSI_SHA256)
 string(TOUPPER "${MSI_SHA256}" MSI_SHA256)
-# Uninstalling goes through the product code the MSI carries.
+# Uninstalling removes every product of the MSI's UpgradeCode, whichever
+# version another channel may have put there since.
 execute_process(COMMAND msiinfo export "${MSI}" Property OUTPUT_VARIABLE properties RESULT_VARIABLE status)
-if(NOT status EQUAL 0 OR NOT properties MATCHES "\nProductCode\t({[0-9A-F-]+})")
-    message(FATAL_ERROR "no ProductCode in ${MSI}")
+if(NOT status EQUAL 0 OR NOT properties MATCHES "\nUpgradeCode\t({[0-9A-Fa-f-]+})")
+    message(FATAL_ERROR "no UpgradeCode in ${MSI}")
 endif()
-set(PRODUCT_CODE "${CMAKE_MATCH_1}")
+string(TOUPPER "${CMAKE_MATCH_1}" UPGRADE_CODE)
 
 set(templates "${CMAKE_CURRENT_LIST_DIR}/chocolatey")
 set(stage "${NUPKG}.parts")

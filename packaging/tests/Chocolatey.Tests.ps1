@@ -65,16 +65,18 @@ Describe 'The .nuspec' {
     }
 
     It '<Field> is there' -ForEach @(
-        @{ Field = 'authors' }, @{ Field = 'owners' }, @{ Field = 'packageSourceUrl' }, @{ Field = 'docsUrl' },
+        @{ Field = 'authors' }, @{ Field = 'owners' }, @{ Field = 'packageSourceUrl' }, @{ Field = 'projectSourceUrl' }, @{ Field = 'docsUrl' },
         @{ Field = 'bugTrackerUrl' }, @{ Field = 'summary' }, @{ Field = 'copyright' }
     ) {
         "$($script:Nuspec.package.metadata.$Field)".Trim() | Should -Not -BeNullOrEmpty
     }
 
-    It 'its links are the project''s' {
-        foreach ($field in 'packageSourceUrl', 'docsUrl', 'bugTrackerUrl') {
+    It 'its links are the project''s: the package''s own files where they live, the source repository' {
+        foreach ($field in 'docsUrl', 'bugTrackerUrl') {
             $script:Nuspec.package.metadata.$field | Should -BeLike "$Homepage*"
         }
+        $script:Nuspec.package.metadata.packageSourceUrl | Should -Be "$Homepage/tree/main/packaging/chocolatey"
+        $script:Nuspec.package.metadata.projectSourceUrl | Should -Be $Homepage
     }
 
     It 'its description has at least 30 characters, and its tags are words apart' {
@@ -90,22 +92,46 @@ Describe 'The scripts, with Chocolatey''s helpers as test doubles' {
         function global:Install-ChocolateyInstallPackage {
             param($packageName, $fileType, $file, $file64, $silentArgs, $validExitCodes)
             $global:ChocolateyAsked.Add(@{ Helper = 'Install'; packageName = $packageName; fileType = $fileType
-                                           file64 = $file64; silentArgs = $silentArgs; validExitCodes = $validExitCodes })
+                                           file64 = $file64; silentArgs = $silentArgs; validExitCodes = $validExitCodes
+                                           MsiThere = (Test-Path -LiteralPath $file64) })
         }
+        # msiexec /x through Chocolatey: the product is gone from Windows Installer's
+        # UpgradeCodes key, unless a case keeps it.
         function global:Uninstall-ChocolateyPackage {
             param($packageName, $fileType, $file, $silentArgs, $validExitCodes)
             $global:ChocolateyAsked.Add(@{ Helper = 'Uninstall'; packageName = $packageName; fileType = $fileType
                                            silentArgs = $silentArgs; validExitCodes = $validExitCodes })
+            if (-not $global:ChocolateyKeeps) {
+                $code = ($silentArgs -split ' ')[0]
+                $global:ChocolateyInstalled = @($global:ChocolateyInstalled | Where-Object { $_.Code -ne $code })
+            }
+        }
+        # The registry's UpgradeCodes key of Velmora's UpgradeCode, as Windows
+        # Installer keys it (the packed forms as Wine's installer wrote them).
+        function global:Get-Item {
+            param([string] $LiteralPath, $ErrorAction)
+            if ($LiteralPath -like 'HKLM:\SOFTWARE\Classes\Installer\UpgradeCodes\*') {
+                $global:ChocolateyKeys.Add($LiteralPath)
+                if (-not $global:ChocolateyInstalled) { return }
+                $key = [pscustomobject]@{ Names = @($global:ChocolateyInstalled | ForEach-Object { $_.Packed }) }
+                $key | Add-Member -MemberType ScriptMethod -Name GetValueNames -Value { $this.Names }
+                return $key
+            }
+            Microsoft.PowerShell.Management\Get-Item @PSBoundParameters
         }
         $env:ChocolateyPackageName = 'velmora'
         $env:ChocolateyPackageVersion = $Version
         $env:TEMP = [IO.Path]::GetTempPath()
     }
     AfterAll {
-        Remove-Item Function:\Install-ChocolateyInstallPackage, Function:\Uninstall-ChocolateyPackage -ErrorAction SilentlyContinue
-        Remove-Variable -Scope Global ChocolateyAsked -ErrorAction SilentlyContinue
+        Remove-Item Function:\Install-ChocolateyInstallPackage, Function:\Uninstall-ChocolateyPackage, Function:\Get-Item -ErrorAction SilentlyContinue
+        Remove-Variable -Scope Global ChocolateyAsked, ChocolateyInstalled, ChocolateyKeeps, ChocolateyKeys -ErrorAction SilentlyContinue
     }
-    BeforeEach { $global:ChocolateyAsked.Clear() }
+    BeforeEach {
+        $global:ChocolateyAsked.Clear()
+        $global:ChocolateyKeys = [System.Collections.Generic.List[string]]::new()
+        $global:ChocolateyKeeps = $false
+    }
 
     It '<Script> parses' -ForEach @(@{ Script = 'chocolateyinstall.ps1' }, @{ Script = 'chocolateyuninstall.ps1' }) {
         $errors = $null
@@ -121,19 +147,35 @@ Describe 'The scripts, with Chocolatey''s helpers as test doubles' {
         $asked.packageName | Should -Be 'velmora'
         $asked.fileType | Should -Be 'msi'
         $asked.file64 | Should -Be (Join-Path $script:Tools $script:MsiName)
-        Test-Path -LiteralPath $asked.file64 | Should -BeTrue
+        $asked.MsiThere | Should -BeTrue
         $asked.silentArgs | Should -Match '^/qn /norestart /l\*v '
         $asked.validExitCodes | Should -Be @(0, 3010, 1641)
+        Test-Path -LiteralPath $asked.file64 | Should -BeFalse -Because 'the package keeps no copy of the MSI once installed'
     }
 
-    It 'uninstalling removes the product through its MSI product code' {
-        & (Join-Path $script:Tools 'chocolateyuninstall.ps1')
-        $global:ChocolateyAsked.Count | Should -Be 1
-        $asked = $global:ChocolateyAsked[0]
-        $asked.Helper | Should -Be 'Uninstall'
-        $asked.fileType | Should -Be 'msi'
-        $asked.silentArgs | Should -Be "$script:ProductCode /qn /norestart"
-        $asked.validExitCodes | Should -Contain 0
-        $asked.validExitCodes | Should -Contain 1605
+    It 'uninstalling with <Why>: msiexec /x for each, and <Ends>' -ForEach @(
+        @{ Why = 'the version of another channel installed'; Keeps = $false; Ends = 'success'
+           Installed = @(@{ Code = '{EA6756BA-84F9-55D1-A6EE-663B72CF939F}'; Packed = 'AB6576AE9F481D556AEE66B327FC39F9' }) }
+        @{ Why = 'two versions installed'; Keeps = $false; Ends = 'success'
+           Installed = @(@{ Code = '{EA6756BA-84F9-55D1-A6EE-663B72CF939F}'; Packed = 'AB6576AE9F481D556AEE66B327FC39F9' }
+                         @{ Code = '{21EF78F9-2951-57DB-9540-02F9010BEFF0}'; Packed = '9F87FE121592BD755904209F10B0FE0F' }) }
+        @{ Why = 'a version msiexec does not remove'; Keeps = $true; Ends = 'a failure'
+           Installed = @(@{ Code = '{EA6756BA-84F9-55D1-A6EE-663B72CF939F}'; Packed = 'AB6576AE9F481D556AEE66B327FC39F9' }) }
+        @{ Why = 'nothing installed'; Keeps = $false; Ends = 'success'; Installed = @() }
+    ) {
+        $global:ChocolateyInstalled = @($Installed | ForEach-Object { [pscustomobject]$_ })
+        $global:ChocolateyKeeps = $Keeps
+        $run = { & (Join-Path $script:Tools 'chocolateyuninstall.ps1') }
+        if ($Keeps) {
+            $run | Should -Throw '*still installed*'
+        } else {
+            & $run
+        }
+        $global:ChocolateyKeys | Should -Contain 'HKLM:\SOFTWARE\Classes\Installer\UpgradeCodes\A0B462D202FC2BD44B4107EC3FB87775'
+        @($global:ChocolateyAsked | ForEach-Object { $_.silentArgs }) | Should -Be @($Installed | ForEach-Object { "$($_.Code) /qn /norestart" })
+        foreach ($asked in $global:ChocolateyAsked) {
+            $asked.fileType | Should -Be 'msi'
+            $asked.validExitCodes | Should -Not -Contain 1605
+        }
     }
 }
