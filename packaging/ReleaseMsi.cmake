@@ -57,6 +57,9 @@ velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt")
 # The event source's key as an earlier eventcreate made it goes before the
 # package writes its own (msi/RemoveRegistry.idt).
 velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/RemoveRegistry.idt")
+# Where a Velmora.exe that no package installed may be: %ProgramFiles%\Velmora,
+# which an archive may have filled (msi/DrLocator.idt; the search below).
+velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/DrLocator.idt")
 # velmora_file_version(FILE VERSION LANGUAGE): the file version and language of
 # FILE's version resource, as Windows Installer compares them (1.0.0.0, 1033),
 # read from its VS_FIXEDFILEINFO and its translation; empty where it has none.
@@ -138,6 +141,14 @@ foreach(query IN ITEMS
         # from INSTALLDIR once costing has settled it.
         "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('SetInstallLocation', 51, 'ARPINSTALLLOCATION', '[INSTALLDIR]')"
         "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetInstallLocation', 1001)"
+        # One owner for the folder: a Velmora.exe there that no Velmora package
+        # installed (an archive's) refuses the install, unless this upgrades or
+        # repairs a package that owns the folder.
+        "INSERT INTO `Signature` (`Signature`, `FileName`) VALUES ('UnownedVelmora', 'Velmora.exe')"
+        "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('UNOWNEDVELMORA', 'UnownedVelmora')"
+        "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)"
+        "INSERT INTO `InstallUISequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)"
+        "INSERT INTO `LaunchCondition` (`Condition`, `Description`) VALUES ('NOT UNOWNEDVELMORA OR Installed OR WIX_UPGRADE_DETECTED', '[ProgramFiles64Folder]Velmora holds a Velmora.exe that no Velmora package installed, as an archive unpacked there leaves it: remove that copy (Velmora.exe and VelmoraState.exe in it), then install this package, which then owns the folder.')"
         # Removed, not upgraded: the startup task goes too, since the program it
         # runs does. schtasks runs as SYSTEM in the script (34, in script 1024,
         # not impersonated 2048), and its failure, as where there is no task, is

@@ -37,6 +37,7 @@ if(VELMORA_WINDOWS_ARCH STREQUAL "win64")
                 -D "NUPKG=${VELMORA_NUPKG}" -P "${CMAKE_CURRENT_LIST_DIR}/ReleaseChocolatey.cmake"
         DEPENDS Velmora VelmoraState "${CMAKE_CURRENT_LIST_DIR}/ReleaseMsi.cmake" "${CMAKE_CURRENT_LIST_DIR}/ReleaseChocolatey.cmake"
                 "${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" "${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt"
+                "${CMAKE_CURRENT_LIST_DIR}/msi/RemoveRegistry.idt" "${CMAKE_CURRENT_LIST_DIR}/msi/DrLocator.idt"
                 ${VELMORA_ADMIN_FILES} "${VELMORA_EARLIER_STARTUP}" "${PROJECT_SOURCE_DIR}/README.md"
                 "${VELMORA_DSC_MANIFEST}"
         COMMENT "Making the MSI and the Chocolatey package")

@@ -151,18 +151,19 @@ refused_per_user() {
 refused_per_user ALLUSERS=2 MSIINSTALLPERUSER=1
 refused_per_user 'ALLUSERS=""'
 
-# Installed silently, on a machine where an earlier startup script made the
-# event source with eventcreate, over a Velmora.exe of a lower version, which it
-# replaces by the file-version rule.
-eventcreate_source
+# Over a folder that an archive filled, the package is refused (1603), and the
+# folder stays as it was: one owner for %ProgramFiles%\Velmora.
 mkdir -p "$program_dir"
-python3 - "$exe" "$program_dir/Velmora.exe" <<'LOWER'
-import struct, sys
-data = bytearray(open(sys.argv[1], "rb").read())
-at = data.find(struct.pack("<I", 0xFEEF04BD))
-struct.pack_into("<II", data, at + 8, 0, 9 << 16)  # file version 0.0.9.0
-open(sys.argv[2], "wb").write(data)
-LOWER
+cp "$exe" "$(dirname "$exe")/VelmoraState.exe" "$program_dir/"
+code=$(msiexec /i first.msi /qn)
+[ "$code" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "msiexec /i over an archive's Velmora.exe: exit code $code"; }
+[ -z "$(entries)" ] || fail "the package refused over an archive's files left an entry: $(entries)"
+[ "$(ls "$program_dir" | tr '\n' ' ')" = "Velmora.exe VelmoraState.exe " ] || fail "the refused package changed the archive's folder"
+rm -rf "$program_dir"
+
+# Installed silently, on a machine where an earlier startup script made the
+# event source with eventcreate.
+eventcreate_source
 [ "$(msiexec /i first.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi /qn"; }
 [ "$(ls "$program_dir" | tr '\n' ' ')" = "LICENSE README.md Velmora.exe VelmoraStartupTask.xml VelmoraState.exe record.ps1 restore.ps1 startup.cmd velmora.dsc.resource.json " ] ||
     fail "C:\\Program Files\\Velmora holds: $(ls "$program_dir" | tr '\n' ' ')"
