@@ -143,11 +143,10 @@ foreach(query IN ITEMS
         "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('SetInstallLocation', 1001)"
         # One owner for the folder: a Velmora.exe there that no Velmora package
         # installed (an archive's) refuses the install, unless this upgrades or
-        # repairs a package that owns the folder.
+        # repairs a package that owns the folder. (wixl sequences AppSearch, for
+        # the wxs's search of the remembered INSTALLDIR.)
         "INSERT INTO `Signature` (`Signature`, `FileName`) VALUES ('UnownedVelmora', 'Velmora.exe')"
         "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('UNOWNEDVELMORA', 'UnownedVelmora')"
-        "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)"
-        "INSERT INTO `InstallUISequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)"
         "INSERT INTO `LaunchCondition` (`Condition`, `Description`) VALUES ('NOT UNOWNEDVELMORA OR Installed OR WIX_UPGRADE_DETECTED', '[ProgramFiles64Folder]Velmora holds a Velmora.exe that no Velmora package installed, as an archive unpacked there leaves it: remove that copy (Velmora.exe and VelmoraState.exe in it), then install this package, which then owns the folder.')"
         # Removed, not upgraded: the startup task goes too, since the program it
         # runs does. schtasks runs as SYSTEM in the script (34, in script 1024,

@@ -213,7 +213,7 @@ def main():
             {"Architecture": "x64", "Scope": "user", **portable, "InstallerUrl": urls["win64"],
              "InstallerSha256": sums["win64"].upper()},
             {"Architecture": "x64", "MinimumOSVersion": msi_minimum, "InstallerType": "msi", "Scope": "machine",
-             "InstallerUrl": urls["msi"],
+             "InstallerSwitches": {"InstallLocation": 'INSTALLDIR="<INSTALLPATH>"'}, "InstallerUrl": urls["msi"],
              "InstallerSha256": sums["msi"].upper(), "ProductCode": product_code,
              "AppsAndFeaturesEntries": [{"ProductCode": product_code, "UpgradeCode": upgrade_code}],
              "UpgradeBehavior": "install"}],

@@ -246,4 +246,18 @@ rm "$log"
 [ "$(msiexec /x "$newer_product" /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /x $newer_product /qn"; }
 [ -z "$(entries)" ] || fail "Programs and Features still holds $(entries)"
 [ ! -e "$program_dir" ] || fail "files are left: $(ls "$program_dir")"
-echo "ok: built twice alike; installed, found on PATH, upgraded, refused a downgrade and removed; an earlier package upgraded twice, its task's sizes found"
+# INSTALLDIR given once is kept: an upgrade without it goes to the same folder,
+# which Programs and Features shows.
+tools_dir="$WINEPREFIX/drive_c/Tools/Velmora"
+rm -rf "$tools_dir"
+[ "$(msiexec /i first.msi /qn 'INSTALLDIR=C:\Tools\Velmora')" = 0 ] ||
+    { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi INSTALLDIR=C:\Tools\Velmora"; }
+[ "$(msiexec /i newer.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i newer.msi over a custom folder"; }
+tail -n 1 "$tools_dir/README.md" 2>/dev/null | grep -q '^Newer\.$' || fail "the upgrade did not go to the folder given at first"
+[ ! -e "$program_dir" ] || fail "the upgrade installed into Program Files too: $(ls "$program_dir")"
+[ "$(value "$uninstall\\$newer_product" InstallLocation)" = 'C:\Tools\Velmora\' ] ||
+    fail "Programs and Features gives the install location '$(value "$uninstall\\$newer_product" InstallLocation)'"
+[ "$(msiexec /x "$newer_product" /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /x $newer_product /qn"; }
+[ ! -e "$tools_dir" ] || fail "files are left in the custom folder: $(ls "$tools_dir")"
+
+echo "ok: built twice alike; installed, found on PATH, upgraded, refused a downgrade and removed; an earlier package upgraded twice, its task's sizes found; a custom folder kept by an upgrade"
