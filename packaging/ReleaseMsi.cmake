@@ -53,6 +53,14 @@ function(velmora_msi_import idt)
     endif()
 endfunction()
 
+# msibuild DATABASE -q QUERY (SQL), or fail.
+function(velmora_msi_query query)
+    execute_process(COMMAND msibuild "${built}" -q "${query}" RESULT_VARIABLE status ERROR_VARIABLE errors)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "msibuild -q \"${query}\" failed: ${errors}")
+    endif()
+endfunction()
+
 velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt")
 # The event source's key as an earlier eventcreate made it goes before the
 # package writes its own (msi/RemoveRegistry.idt).
@@ -105,14 +113,8 @@ endfunction()
 foreach(file IN LISTS packed)
     velmora_file_version("${FILES}/${file}" file_version file_language)
     if(file_version)
-        foreach(query IN ITEMS
-                "UPDATE `File` SET `Version` = '${file_version}', `Language` = '${file_language}' WHERE `File` = '${file}'"
-                "DELETE FROM `MsiFileHash` WHERE `File_` = '${file}'")
-            execute_process(COMMAND msibuild "${built}" -q "${query}" RESULT_VARIABLE status ERROR_VARIABLE errors)
-            if(NOT status EQUAL 0)
-                message(FATAL_ERROR "msibuild -q \"${query}\" failed: ${errors}")
-            endif()
-        endforeach()
+        velmora_msi_query("UPDATE `File` SET `Version` = '${file_version}', `Language` = '${file_language}' WHERE `File` = '${file}'")
+        velmora_msi_query("DELETE FROM `MsiFileHash` WHERE `File_` = '${file}'")
     endif()
 endforeach()
 
@@ -154,10 +156,7 @@ foreach(query IN ITEMS
         # ignored (64).
         "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RemoveStartupTask', 3170, 'TARGETDIR', '\"[System64Folder]schtasks.exe\" /Delete /TN \"${task_name}\" /F')"
         "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RemoveStartupTask', 'REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE', 1600)")
-    execute_process(COMMAND msibuild "${built}" -q "${query}" RESULT_VARIABLE status ERROR_VARIABLE errors)
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "msibuild -q \"${query}\" failed: ${errors}")
-    endif()
+    velmora_msi_query("${query}")
 endforeach()
 # The standard actions that write and remove the environment rows, at their
 # standard places in the sequence.
