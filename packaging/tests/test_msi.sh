@@ -68,6 +68,15 @@ msiexec() {
     (cd "$scratch" && "$wine" msiexec "$@" </dev/null >"$scratch/msiexec.log" 2>&1) && echo 0 || echo $?
 }
 
+# refused WHY [PROPERTY...]: msiexec /i first.msi with the properties is refused
+# (1603, of which Linux sees the low 8 bits).
+refused() {
+    why=$1
+    shift
+    code=$(msiexec /i first.msi /qn "$@")
+    [ "$code" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "$why was not refused: exit code $code"; }
+}
+
 # eventcreate_source: the key eventcreate makes for a source of its own, as an
 # earlier startup script left it.
 eventcreate_source() {
@@ -144,8 +153,7 @@ rm -rf "$program_dir"
 # A per-user install is refused (1603), and nothing is installed. msiexec reads
 # ALLUSERS="" as the property made empty.
 refused_per_user() {
-    code=$(msiexec /i first.msi /qn "$@")
-    [ "$code" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "msiexec /i first.msi $*: exit code $code"; }
+    refused "msiexec /i first.msi $*" "$@"
     [ -z "$(entries)" ] && [ ! -e "$program_dir" ] || fail "msiexec /i first.msi $* left Velmora installed"
 }
 refused_per_user ALLUSERS=2 MSIINSTALLPERUSER=1
@@ -155,8 +163,7 @@ refused_per_user 'ALLUSERS=""'
 # folder stays as it was: one owner for %ProgramFiles%\Velmora.
 mkdir -p "$program_dir"
 cp "$exe" "$(dirname "$exe")/VelmoraState.exe" "$program_dir/"
-code=$(msiexec /i first.msi /qn)
-[ "$code" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "msiexec /i over an archive's Velmora.exe: exit code $code"; }
+refused "msiexec /i over an archive's Velmora.exe"
 [ -z "$(entries)" ] || fail "the package refused over an archive's files left an entry: $(entries)"
 [ "$(ls "$program_dir" | tr '\n' ' ')" = "Velmora.exe VelmoraState.exe " ] || fail "the refused package changed the archive's folder"
 rm -rf "$program_dir"
@@ -195,8 +202,8 @@ grep -q '^main\.cpp:[0-9]*: GetSystemFileCacheSize(120): ' "$scratch/get.out" ||
 [ "$(entries)" = "$newer_product" ] || fail "after the upgrade, Programs and Features holds: $(entries)"
 tail -n 1 "$program_dir/README.md" | grep -q '^Newer\.$' || fail "the upgrade left the older files"
 
-# An older one is refused (1603, of which Linux sees the low 8 bits), and nothing changes.
-code=$(msiexec /i first.msi /qn); [ "$code" = $((1603 & 255)) ] || { cat "$scratch/msiexec.log"; fail "the older package was not refused: exit code $code"; }
+# An older one is refused, and nothing changes.
+refused "the older package"
 [ "$(entries)" = "$newer_product" ] || fail "after the refused downgrade, Programs and Features holds: $(entries)"
 tail -n 1 "$program_dir/README.md" | grep -q '^Newer\.$' || fail "the refused downgrade changed the files"
 
