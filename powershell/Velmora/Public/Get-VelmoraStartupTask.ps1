@@ -56,7 +56,6 @@ function Get-VelmoraStartupTask {
     foreach ($name in 'minimumMB', 'maximumMB', 'minimumPercent', 'maximumPercent') {
         $sizes[$name] = $null
         if ($wanted -and $wanted.PSObject.Properties[$name]) {
-            $sizes[$name] = $wanted.$name
             if ($name -like '*MB') {
                 $sizes[$name] = [uint64]$wanted.$name
             } else {
