@@ -63,7 +63,9 @@ trap 'rm -rf "$scratch"' EXIT
 
 # rounds NAME ROUNDS HYPERFINE_ARGUMENTS...: that many rounds of hyperfine with
 # those arguments, each round's results in $scratch/NAME-ROUND.json. Only a run
-# that succeeds counts: a program that fails stops the benchmark.
+# that succeeds counts. Wine now and then fails one start of a program that runs
+# well before and after, so a failed round is said on standard error and run
+# once more; a round that fails twice stops the benchmark.
 rounds() {
     name=$1 n_rounds=$2
     shift 2
@@ -71,8 +73,13 @@ rounds() {
     while [ "$round" -le "$n_rounds" ]; do
         hyperfine -N --style none --export-json "$scratch/$name-$round.json" "$@" \
             >/dev/null 2>"$scratch/hyperfine.log" || {
+            echo "startup.sh: $name: round $round failed, run once more:" >&2
             cat "$scratch/hyperfine.log" >&2
-            exit 1
+            hyperfine -N --style none --export-json "$scratch/$name-$round.json" "$@" \
+                >/dev/null 2>"$scratch/hyperfine.log" || {
+                cat "$scratch/hyperfine.log" >&2
+                exit 1
+            }
         }
         round=$((round + 1))
     done
