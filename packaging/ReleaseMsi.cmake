@@ -68,6 +68,13 @@ velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/RemoveRegistry.idt")
 # Where a Velmora.exe that no package installed may be: %ProgramFiles%\Velmora,
 # which an archive may have filled (msi/DrLocator.idt; the search below).
 velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/DrLocator.idt")
+# A folder given outside Program Files gets Program Files' permissions, so that
+# no user can change what the startup task runs as SYSTEM: SYSTEM and
+# Administrators full control, Users read and run, nothing inherited from above
+# (msi/MsiLockPermissionsEx.idt, on the folder that msi/CreateFolder.idt names).
+# Under Program Files the folder inherits that folder's own.
+velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/CreateFolder.idt")
+velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/MsiLockPermissionsEx.idt")
 # velmora_file_version(FILE VERSION LANGUAGE): the file version and language of
 # FILE's version resource, as Windows Installer compares them (1.0.0.0, 1033),
 # read from its VS_FIXEDFILEINFO and its translation; empty where it has none.
@@ -158,15 +165,15 @@ foreach(query IN ITEMS
         "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RemoveStartupTask', 'REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE', 1600)")
     velmora_msi_query("${query}")
 endforeach()
-# The standard actions that write and remove the environment rows, at their
-# standard places in the sequence.
+# The standard actions that apply the environment and the created folder's rows
+# (wixl sequences neither), at their standard places in the sequence.
 execute_process(COMMAND msiinfo export "${built}" InstallExecuteSequence
     OUTPUT_VARIABLE sequence RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "msiinfo export InstallExecuteSequence failed")
 endif()
 string(REPLACE "\r\n" "\n" sequence "${sequence}")
-string(APPEND sequence "RemoveEnvironmentStrings\t\t3300\nWriteEnvironmentStrings\t\t5200\n")
+string(APPEND sequence "RemoveEnvironmentStrings\t\t3300\nRemoveFolders\t\t3600\nCreateFolders\t\t3700\nWriteEnvironmentStrings\t\t5200\n")
 file(WRITE "${work}/InstallExecuteSequence.idt" "${sequence}")
 velmora_msi_import("${work}/InstallExecuteSequence.idt")
 

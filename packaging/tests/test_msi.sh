@@ -131,6 +131,17 @@ msiinfo export "$scratch/first.msi" InstallExecuteSequence | tr -d '\r' | awk -F
     $1 == "RemoveStartupTask" { condition = $2; at = $3 }
     END { exit !(condition == "REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE" && at > first && at < last) }' ||
     fail "the task's deletion is not sequenced for a removal alone, inside the script"
+# A folder outside Program Files is locked as Program Files is, when the folder
+# is made (Wine applies no permissions: the rows are what Windows Installer
+# runs): SYSTEM and Administrators full control, Users read and run, nothing
+# inherited from the drive, which lets every user write.
+msiinfo export "$scratch/first.msi" CreateFolder | tr -d '\r' | grep -q "^INSTALLDIR	Program$" ||
+    fail "the install folder is not a folder the package creates, which its lock needs"
+[ "$(msiinfo export "$scratch/first.msi" MsiLockPermissionsEx | tr -d '\r' | awk -F '\t' '$2 == "INSTALLDIR" { print $3 "|" $4 "|" $5 }')" = \
+  "CreateFolder|D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)|NOT (INSTALLDIR ~<< ProgramFiles64Folder)" ] ||
+    fail "the install folder outside Program Files is not locked to SYSTEM and Administrators"
+msiinfo export "$scratch/first.msi" InstallExecuteSequence | tr -d '\r' | grep -q "^CreateFolders		3700$" ||
+    fail "CreateFolders, which applies the lock, is not sequenced"
 # Each program with its version and language, and no hash row: versioned files.
 for program in Velmora.exe VelmoraState.exe; do
     row=$(msiinfo export "$scratch/first.msi" File | tr -d '\r' | awk -F '\t' -v file="$program" '$1 == file { print $5 " " $6 }')
