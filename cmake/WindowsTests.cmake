@@ -95,7 +95,8 @@ if(VELMORA_README_TESTS)
     # with this build's MSI.
     add_test(NAME readme.wine
         COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/readme/check_readme.py" wine
-                "${PROJECT_SOURCE_DIR}" --wine "${wine_sh}" --msi "${VELMORA_MSI}")
+                "${PROJECT_SOURCE_DIR}" --wine "${wine_sh}" --msi "${VELMORA_MSI}"
+                --version ${PROJECT_VERSION})
     set_tests_properties(readme.wine PROPERTIES
         ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine RESOURCE_LOCK windows-installer TIMEOUT 300)
 

@@ -16,8 +16,6 @@ set(source "${CPACK_VELMORA_SOURCE_DIR}")
 set(VERSION "${CPACK_PACKAGE_VERSION}")
 set(DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}")
 set(PUBLISHER "${CPACK_PACKAGE_VENDOR}")
-# The release commit's date, from SOURCE_DATE_EPOCH.
-string(TIMESTAMP RELEASE_DATE "%Y-%m-%d" UTC)
 file(STRINGS "${source}/LICENSE" COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
 set(LICENSE_URL "${URL_BASE}/LICENSE")
 set(RELEASE_NOTES_URL "${URL_BASE}/CHANGELOG.md")
@@ -26,7 +24,12 @@ string(REPLACE "${VERSION}" "$version" URL_BASE_TEMPLATE "${URL_BASE}")
 
 # This version's entry of the changelog.
 include("${CMAKE_CURRENT_LIST_DIR}/ReleaseTexts.cmake")
-velmora_release_notes("${source}/CHANGELOG.md" "${VERSION}" notes)
+velmora_release_notes("${source}/CHANGELOG.md" "${VERSION}" notes RELEASE_DATE)
+# The date the changelog gives the release; a trial of an undated entry takes
+# the commit's (SOURCE_DATE_EPOCH).
+if(RELEASE_DATE STREQUAL "")
+    string(TIMESTAMP RELEASE_DATE "%Y-%m-%d" UTC)
+endif()
 file(WRITE "${RELEASE_DIR}/RELEASE-NOTES.md" "${notes}\n")
 # As a YAML block scalar, each line indented.
 string(REPLACE "\n" "\n  " RELEASE_NOTES_YAML "  ${notes}")

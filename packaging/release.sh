@@ -19,7 +19,9 @@
 #
 # Usage: sh packaging/release.sh [--trial] [OUTPUT_DIR]
 #   --trial   let the manifests name a host that never resolves (.invalid), to
-#             try them out; such a release is for trying only
+#             try them out, and skip the check that CHANGELOG.md dates this
+#             version's entry and lists nothing unreleased; such a release is
+#             for trying only
 # Environment:
 #   VELMORA_RELEASE_URL         where the archives will be published, a URL that
 #                               names the version (default:
@@ -99,6 +101,18 @@ case $url_base in
     "autoupdate could not find the next release's archives there" >&2
     exit 1 ;;
 esac
+
+# A published release says what it is: a dated entry of its version in
+# CHANGELOG.md, and nothing left under [Unreleased].
+if [ -n "$trial" ]; then
+    echo "TRIAL: CHANGELOG.md is not checked for a dated entry of $version and an empty [Unreleased]"
+elif ! cmake -D "CHANGELOG=$root/CHANGELOG.md" -D "VERSION=$version" -P "$root/packaging/ReleaseTexts.cmake" \
+    2>"$scratch/changelog.log"; then
+    # CMake's error, less its frame: the lines from its heading to the first blank one.
+    echo "release.sh: $(awk '/^CMake Error/ { on = 1; next } on && /^$/ { exit } on { sub(/^ +/, ""); printf "%s%s", sep, $0; sep = " " }' \
+        "$scratch/changelog.log")" >&2
+    exit 1
+fi
 
 echo "Building win32"
 sh "$root/packaging/build-release.sh" win32 "$scratch/win32" >/dev/null

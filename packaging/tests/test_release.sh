@@ -95,7 +95,9 @@ script)
     tsa_pid=""
     trap '[ -z "$tsa_pid" ] || kill "$tsa_pid" 2>/dev/null; rm -rf "$scratch"' EXIT
     python=/usr/bin/python3
-    commit_date=$(TZ=UTC git -C "$source_dir" log -1 --format=%cd --date=format-local:%Y-%m-%d)
+    # The day the changelog gives the release, whatever the commit's time.
+    release_date=$(sed -n "s/^## \[$version\] - \([0-9-]*\)$/\1/p" "$source_dir/CHANGELOG.md")
+    [ -n "$release_date" ] || fail "CHANGELOG.md has no dated entry of $version"
     unset VELMORA_RELEASE_URL VELMORA_HOMEPAGE_URL VELMORA_SIGN_PKCS12 SOURCE_DATE_EPOCH
 
     # The project's homepage is on a .invalid host: without --trial, nothing is made.
@@ -107,19 +109,47 @@ script)
         "$scratch/refused.log" || { cat "$scratch/refused.log"; fail "release.sh did not say why it refused"; }
     [ ! -e "$scratch/refused" ] || fail "release.sh wrote $(ls "$scratch/refused") before refusing"
 
-    # A trial release with those URLs, said to be for trying only.
-    sh "$source_dir/packaging/release.sh" --trial "$scratch/trial" >"$scratch/trial.log" 2>&1 ||
-        { cat "$scratch/trial.log"; fail "release.sh --trial"; }
+    # A trial release with those URLs, said to be for trying only, of a commit
+    # made on another day than its release's.
+    SOURCE_DATE_EPOCH=$(date -d 2026-01-15T12:00:00Z +%s) sh "$source_dir/packaging/release.sh" --trial \
+        "$scratch/trial" >"$scratch/trial.log" 2>&1 || { cat "$scratch/trial.log"; fail "release.sh --trial"; }
+    grep -q "^TRIAL: CHANGELOG.md is not checked" "$scratch/trial.log" ||
+        { cat "$scratch/trial.log"; fail "release.sh --trial did not say it skipped the changelog's check"; }
     grep -q '^TRIAL: these manifests are for trying only' "$scratch/trial.log" ||
         { cat "$scratch/trial.log"; fail "release.sh --trial did not say the release is for trying only"; }
     grep -q 'git tag' "$scratch/trial.log" && fail "release.sh --trial asked for the commit to be tagged"
     "$python" "$source_dir/packaging/tests/check_manifests.py" "$scratch/trial" "$version" \
-        "$homepage/releases/download/v$version" "$homepage" "$commit_date" || fail "the trial release's manifests"
+        "$homepage/releases/download/v$version" "$homepage" "$release_date" || fail "the trial release's manifests"
 
-    # A real release, from two clones of the commit a few seconds apart: the same bytes.
     export VELMORA_RELEASE_URL="https://downloads.velmora.example.org/v$version/"
     export VELMORA_HOMEPAGE_URL="https://velmora.example.org/"
     url=https://downloads.velmora.example.org/v$version
+
+    # A release whose changelog does not say what it is, as its undated entry or
+    # changes listed as unreleased leave it, is refused, and nothing is made.
+    git clone -q "$source_dir" "$scratch/undated clone" || fail "git clone"
+    changelog="$scratch/undated clone/CHANGELOG.md"
+    cp "$changelog" "$scratch/CHANGELOG.md"
+    for case in "no date" "unreleased changes"; do
+        cp "$scratch/CHANGELOG.md" "$changelog"
+        if [ "$case" = "no date" ]; then
+            sed -i "s/^## \[$version\] - .*/## [$version]/" "$changelog"
+            why="CHANGELOG.md gives $version no date"
+        else
+            sed -i 's/^## \[Unreleased\]$/&\n\n### Fixed\n- Something not yet released./' "$changelog"
+            why="CHANGELOG.md lists changes under \[Unreleased\]"
+        fi
+        cmp -s "$changelog" "$scratch/CHANGELOG.md" && fail "the changelog with $case is the one released"
+        if sh "$scratch/undated clone/packaging/release.sh" "$scratch/undated" >"$scratch/undated.log" 2>&1; then
+            cat "$scratch/undated.log"
+            fail "release.sh made a release whose changelog has $case"
+        fi
+        grep -q "^release.sh: $why" "$scratch/undated.log" ||
+            { cat "$scratch/undated.log"; fail "release.sh did not say why it refused a changelog with $case"; }
+        [ ! -e "$scratch/undated" ] || fail "release.sh wrote $(ls "$scratch/undated") before refusing"
+    done
+
+    # A real release, from two clones of the commit a few seconds apart: the same bytes.
     git clone -q "$source_dir" "$scratch/first clone" || fail "git clone"
     sleep 2
     git clone -q "$source_dir" "$scratch/second clone" || fail "git clone"
@@ -135,7 +165,7 @@ script)
     [ ! -e "$scratch/first/Velmora-0.9.0-win64.zip" ] || fail "release.sh left an earlier release's file"
     diff -r "$scratch/first" "$scratch/second" || fail "two releases of one commit differ"
     "$python" "$source_dir/packaging/tests/check_manifests.py" "$scratch/first" "$version" "$url" \
-        "https://velmora.example.org" "$commit_date" || fail "the release's manifests"
+        "https://velmora.example.org" "$release_date" || fail "the release's manifests"
     (cd "$scratch/first" && sha256sum --quiet -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS"
     for arch in win32 win64; do
         zip="$scratch/first/Velmora-$version-$arch.zip"
@@ -185,7 +215,7 @@ script)
         { cat "$scratch/signed.log"; fail "release.sh, signed"; }
     grep -q "^Signed with $scratch/signer.p12" "$scratch/signed.log" || fail "release.sh did not say it signed"
     "$python" "$source_dir/packaging/tests/check_manifests.py" "$scratch/signed" "$version" "$url" \
-        "https://velmora.example.org" "$commit_date" || fail "the signed release's sums or manifests"
+        "https://velmora.example.org" "$release_date" || fail "the signed release's sums or manifests"
     for arch in win32 win64; do
         zip="$scratch/signed/Velmora-$version-$arch.zip"
         # The programs, and the administrator's scripts, signed as the module's are.

@@ -251,29 +251,29 @@ def check_winget_path(block, context, failures):
 def check_hash(block, context, failures):
     for tamper, expected in ((False, "True"), (True, "False")):
         folder = tempfile.mkdtemp(dir=context.scratch)
-        write_release(folder, tamper)
+        write_release(folder, context.version, tamper)
         result = run([PWSH, "-NoLogo", "-NoProfile", "-NonInteractive", "-Command", block.text], cwd=folder)
         failures.expect(block, f"{'a changed' if tamper else 'the released'} archive: output", expected,
                         result.stdout.strip())
 
 
-def write_release(folder, tamper):
+def write_release(folder, version, tamper):
     """A release folder with SHA256SUMS for two archives, one of them downloaded."""
     import hashlib
     archive = b"PK\x05\x06" + bytes(18)
     sums = ""
-    for name, data in (("Velmora-1.0.0-win32.zip", b"other"), ("Velmora-1.0.0-win64.zip", archive)):
+    for name, data in ((f"Velmora-{version}-win32.zip", b"other"), (f"Velmora-{version}-win64.zip", archive)):
         sums += f"{hashlib.sha256(data).hexdigest()}  {name}\n"
     with open(os.path.join(folder, "SHA256SUMS"), "w") as file:
         file.write(sums)
-    with open(os.path.join(folder, "Velmora-1.0.0-win64.zip"), "wb") as file:
+    with open(os.path.join(folder, f"Velmora-{version}-win64.zip"), "wb") as file:
         file.write(archive + (b"!" if tamper else b""))
 
 
 def check_sha256sum(block, context, failures):
-    for tamper, code, output in ((False, 0, "Velmora-1.0.0-win64.zip: OK"), (True, 1, None)):
+    for tamper, code, output in ((False, 0, f"Velmora-{context.version}-win64.zip: OK"), (True, 1, None)):
         folder = tempfile.mkdtemp(dir=context.scratch)
-        write_release(folder, tamper)
+        write_release(folder, context.version, tamper)
         result = run(["sh", "-e", "-c", block.text], cwd=folder)
         failures.expect(block, f"{'a changed' if tamper else 'the released'} archive: exit code", code,
                         result.returncode)
@@ -400,12 +400,12 @@ BLOCKS = [
     ("text", "Velmora -G                  print the current minimum, maximum and flags", None,
      "the synopsis: the usage block and the command-line tests check what it names"),
     ("sh", "sha256sum --ignore-missing -c SHA256SUMS", ("sim", check_sha256sum), None),
-    ("powershell", "$Zip = 'Velmora-1.0.0-win64.zip'", ("sim", check_hash), None),
-    ("powershell", 'Expand-Archive .\\Velmora-1.0.0-win64.zip', None,
+    ("powershell", "$Zip = 'Velmora-@VERSION@-win64.zip'", ("sim", check_hash), None),
+    ("powershell", 'Expand-Archive .\\Velmora-@VERSION@-win64.zip', None,
      "writes to Program Files and reads an Authenticode signature: Windows only; parsed"),
     ("powershell", "# winget install, for the current user", ("sim", check_winget_path), None),
     ("text", "Usage: Velmora [-G|-C|-S minMB maxMB ]", ("sim", check_usage), None),
-    ("powershell", "Expand-Archive \\\\server\\share\\Velmora-1.0.0-powershell.zip", None,
+    ("powershell", "Expand-Archive \\\\server\\share\\Velmora-@VERSION@-powershell.zip", None,
      "a file share and Program Files: Windows only; the module's own tests import it; parsed"),
     ("powershell", "$limit = Get-VelmoraFileCacheLimit -ErrorAction Stop", ("sim", check_module_record), None),
     ("powershell", "Install-Module Velmora -Scope AllUsers", ("sim", check_quick_start), None),
@@ -435,8 +435,8 @@ BLOCKS = [
     ("bat", "schtasks /create /tn", ("sim", check_names_shipped_file),
      "Task Scheduler: Windows only; admin.record-restore reads the definition it registers"),
     ("powershell", "Velmora\\restore.ps1", ("sim", check_restore_line), None),
-    ("bat", "msiexec /i Velmora-1.0.0-x64.msi /qn /norestart", ("wine", check_msiexec), None),
-    ("bat", 'msiexec /i "Velmora-1.0.0-x64.msi" /qn /norestart', ("wine", check_msiexec), None),
+    ("bat", "msiexec /i Velmora-@VERSION@-x64.msi /qn /norestart", ("wine", check_msiexec), None),
+    ("bat", 'msiexec /i "Velmora-@VERSION@-x64.msi" /qn /norestart', ("wine", check_msiexec), None),
     ("powershell", "dsc config test --file .\\velmora.dsc.yaml", None,
      "dsc and winget are not here: dsc.FileCacheLimit runs the resource's methods as dsc does, and "
      "dsc.ConfigurationDocuments checks both documents against its manifest; parsed"),
@@ -459,7 +459,7 @@ BLOCKS = [
      "a real release: packaging/tests/test_release.sh runs release.sh with such URLs"),
     ("sh", "VELMORA_SIGN_TIMESTAMP_URL=http://timestamp.example/ sh packaging/release.sh", ("sim", check_script_named),
      "needs a real certificate: packaging/tests/test_release.sh signs with a throwaway one"),
-    ("sh", "sh packaging/check-release.sh <release URL>/Velmora-1.0.0-win64.zip", ("sim", check_script_named),
+    ("sh", "sh packaging/check-release.sh <release URL>/Velmora-@VERSION@-win64.zip", ("sim", check_script_named),
      "needs a published release: packaging/tests/test_release.sh runs check-release.sh on its own"),
 ]
 
@@ -533,12 +533,20 @@ def main():
     parser = mode_parser(__doc__)
     parser.add_argument("--module", help="the built PowerShell module's manifest")
     parser.add_argument("--msi", help="the build's MSI, for the deployment guide's msiexec lines")
+    parser.add_argument("--version", required=True,
+                        help="the project's version, which the documents' release names give (@VERSION@ in BLOCKS)")
     arguments = parser.parse_args()
     global PWSH
     PWSH = arguments.pwsh
 
     blocks = [block for document in DOCUMENTS for block in read_blocks(arguments.source, document)]
     failures = Failures()
+    # The release files and tags the documents name are this version's.
+    for document in DOCUMENTS:
+        with open(os.path.join(arguments.source, document), encoding="utf-8") as text:
+            for number, line in enumerate(text, 1):
+                for named in re.findall(r"(?:Velmora-|\bv)(\d+\.\d+\.\d+)\b", line):
+                    failures.expect(f"{document} line {number}", "the release it names", arguments.version, named)
     rows_met = [0] * len(BLOCKS)
     matched = []
     for block in blocks:
@@ -546,7 +554,8 @@ def main():
             failures.fail(block, f"language {block.language!r} is none of {sorted(LANGUAGES)}")
             continue
         rows = [index for index, (language, marker, _, _) in enumerate(BLOCKS)
-                if language == block.language and any(marker in line for line in block.text.splitlines())]
+                if language == block.language
+                and any(marker.replace("@VERSION@", arguments.version) in line for line in block.text.splitlines())]
         if len(rows) != 1:
             failures.fail(block, f"matches {len(rows)} rows of the table of blocks, not one: give it a row")
             continue
