@@ -1,39 +1,48 @@
 # Makes Velmora's per-machine Windows Installer package (cmake -P):
-#   cmake -D SOURCE_DIR=DIR -D FILES=DIR -D VERSION=V -D VENDOR=TEXT -D DESCRIPTION=TEXT
+#   cmake -D SOURCE_DIR=DIR -D ARCHIVE=ZIP -D VERSION=V -D VENDOR=TEXT -D DESCRIPTION=TEXT
 #         -D HOMEPAGE=URL -D MSI=FILE -P ReleaseMsi.cmake
-# FILES holds what the package installs into %ProgramFiles%\Velmora: the 64-bit
-# Velmora.exe and VelmoraState.exe, the administrator's files of admin/
-# (VelmoraStartupTask.xml, record.ps1, restore.ps1, and startup.cmd for earlier
-# tasks), the DSC 3
-# resource's manifest (velmora.dsc.resource.json), LICENSE and README.md. msi/Velmora.wxs.in is built
-# by Debian's wixl, which has no Environment element: the rows that put the
-# folder on the system PATH (msi/Environment.idt, naming the wxs's component
-# Program and folder INSTALLDIR) and the two standard actions that apply them
-# are added to the built package with msibuild. So is the summary information,
-# which wixl fills with the time of the build and a random package code: here,
-# the release's one time (SOURCE_DATE_EPOCH) and a package code derived from
-# the whole database, whose cabinet holds the files with that time too, so that
-# the same commit builds the same bytes.
+# ARCHIVE is the release's Velmora-VERSION-win64.zip, as published (its
+# programs and scripts signed, where the release signs them): the package
+# installs what it holds into %ProgramFiles%\Velmora, and startup.cmd for earlier
+# tasks, which the MSI alone carries (admin/AdminFiles.cmake). msi/Velmora.wxs.in,
+# which names each of those files, is built by Debian's wixl, which has no
+# Environment element: the rows that put the folder on the system PATH
+# (msi/Environment.idt, naming the wxs's component Program and folder
+# INSTALLDIR) and the two standard actions that apply them are added to the
+# built package with msibuild. So is the summary information, which wixl fills
+# with the time of the build and a random package code: here, the release's one
+# time (SOURCE_DATE_EPOCH) and a package code derived from the whole database,
+# whose cabinet holds the files with that time too, so that the same commit
+# builds the same bytes.
 
-foreach(name IN ITEMS SOURCE_DIR FILES VERSION VENDOR DESCRIPTION HOMEPAGE MSI)
+foreach(name IN ITEMS SOURCE_DIR ARCHIVE VERSION VENDOR DESCRIPTION HOMEPAGE MSI)
     if(NOT DEFINED ${name})
         message(FATAL_ERROR "ReleaseMsi.cmake needs -D ${name}=...")
     endif()
 endforeach()
 set(CPACK_VELMORA_SOURCE_DIR "${SOURCE_DIR}")
 include("${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
+include("${SOURCE_DIR}/admin/AdminFiles.cmake")
 
 # The product's own for its whole life: never change it.
 set(UPGRADE_CODE "2D264B0A-CF20-4DB2-B414-70CEF38B7757")
 string(UUID PRODUCT_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora ${VERSION} x64" TYPE SHA1 UPPER)
-set(packed Velmora.exe VelmoraState.exe startup.cmd VelmoraStartupTask.xml record.ps1 restore.ps1 velmora.dsc.resource.json LICENSE README.md)
 
 set(work "${MSI}.parts")
 file(REMOVE_RECURSE "${work}")
 file(MAKE_DIRECTORY "${work}/files")
-# The cabinet keeps each file's time: a copy of each, with the release's one time.
+file(ARCHIVE_EXTRACT INPUT "${ARCHIVE}" DESTINATION "${work}/files")
+configure_file("${VELMORA_EARLIER_STARTUP}" "${work}/files/startup.cmd" COPYONLY)
+file(GLOB packed RELATIVE "${work}/files" "${work}/files/*")
+list(SORT packed)
+# Each file the package installs is one the wxs names, and each has the
+# release's one time, which the cabinet keeps.
+file(READ "${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" wxs)
 foreach(file IN LISTS packed)
-    configure_file("${FILES}/${file}" "${work}/files/${file}" COPYONLY)
+    string(FIND "${wxs}" "Source=\"${file}\"" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "${ARCHIVE} holds ${file}, which msi/Velmora.wxs.in does not install")
+    endif()
     velmora_stamp("${work}/files/${file}")
 endforeach()
 configure_file("${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" "${work}/Velmora.wxs" @ONLY)
@@ -118,7 +127,7 @@ endfunction()
 # table, and no hash row (Windows Installer keeps hashes for unversioned files
 # alone), so that it replaces an older copy by the file-version rule.
 foreach(file IN LISTS packed)
-    velmora_file_version("${FILES}/${file}" file_version file_language)
+    velmora_file_version("${work}/files/${file}" file_version file_language)
     if(file_version)
         velmora_msi_query("UPDATE `File` SET `Version` = '${file_version}', `Language` = '${file_language}' WHERE `File` = '${file}'")
         velmora_msi_query("DELETE FROM `MsiFileHash` WHERE `File_` = '${file}'")

@@ -1,13 +1,22 @@
 #!/bin/sh
-# Checks a published Velmora archive against the checked-out commit: builds and
-# packs that commit afresh and compares the two archives byte for byte. A signed
-# Velmora.exe or VelmoraState.exe (a signature is the one thing the build cannot
-# make) must be this build once its signature is taken off, and so must the
-# signed record.ps1 and restore.ps1; the archive is then packed again with the
-# signed files in it, and compared whole.
+# Checks a published Velmora archive, MSI or Chocolatey package against the
+# checked-out commit: builds and packs that commit afresh and compares the two
+# byte for byte. A signature is the one thing the build cannot make, so:
+# - a signed Velmora.exe, VelmoraState.exe, record.ps1 or restore.ps1 in it must
+#   be this build once its signature is taken off, and is then packed as
+#   published;
+# - a signed MSI is compared with its signature taken off, against the rebuilt
+#   one signed with a throwaway key and that signature taken off too (taking a
+#   signature off rewrites the whole file, so both sides go through it);
+# - a Chocolatey package's MSI is checked as an MSI, and the package is then
+#   made again around it.
+# The MSI and the package name the project's homepage and release URL: the
+# rebuilt ones are made for the ones the published ones give.
 #
-# Usage: sh packaging/check-release.sh Velmora-VERSION-ARCH.zip | URL
-# Exit code: 0 the archive holds this commit's build, 1 it does not, 2 usage.
+# Usage: sh packaging/check-release.sh FILE | URL
+#   FILE is Velmora-VERSION-win32.zip, Velmora-VERSION-win64.zip,
+#   Velmora-VERSION-x64.msi or velmora.VERSION.nupkg
+# Exit code: 0 the file holds this commit's build, 1 it does not, 2 usage.
 set -eu
 
 case ${1:-} in
@@ -20,76 +29,134 @@ trap 'rm -rf "$scratch"' EXIT
 name=$(basename "$1")
 case $1 in
 http://* | https://*)
-    archive="$scratch/$name"
-    curl -fsSL -o "$archive" "$1"
+    published="$scratch/$name"
+    curl -fsSL -o "$published" "$1"
     ;;
-*) archive=$1 ;;
+*) published=$1 ;;
 esac
 case $name in
-Velmora-*-win32.zip) arch=win32 ;;
-Velmora-*-win64.zip) arch=win64 ;;
-*) echo "check-release.sh: $name is not named Velmora-VERSION-win32.zip or -win64.zip" >&2; exit 2 ;;
+Velmora-*-win32.zip) kind=zip arch=win32 version=${name#Velmora-} version=${version%-win32.zip} ;;
+Velmora-*-win64.zip) kind=zip arch=win64 version=${name#Velmora-} version=${version%-win64.zip} ;;
+Velmora-*-x64.msi) kind=msi arch=win64 version=${name#Velmora-} version=${version%-x64.msi} ;;
+velmora.*.nupkg) kind=nupkg arch=win64 version=${name#velmora.} version=${version%.nupkg} ;;
+*) echo "check-release.sh: $name is none of Velmora-VERSION-win32.zip, -win64.zip, -x64.msi or" \
+    "velmora.VERSION.nupkg" >&2
+    exit 2 ;;
 esac
-version=${name#Velmora-}
-version=${version%-$arch.zip}
+
+different() {
+    echo "DIFFERENT: $*"
+    exit 1
+}
 
 build="$scratch/build"
 echo "Building $arch from $(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "$root")"
 built_version=$(sh "$root/packaging/build-release.sh" "$arch" "$build")
-if [ "$built_version" != "$version" ]; then
-    echo "DIFFERENT: this checkout is version $built_version, the archive $version" \
-        "(check out the commit that release v$version was made from)"
-    exit 1
-fi
+[ "$built_version" = "$version" ] || different "this checkout is version $built_version, $name $version" \
+    "(check out the commit that release v$version was made from)"
+. "$build/release.env"
 
-# Each program: a signed one must be this commit's build once its signature is
-# taken off, and is packed as published.
-for program in Velmora.exe VelmoraState.exe; do
+# unsign IN OUT: OUT is IN less its Authenticode signature; fails where IN is
+# not signed.
+unsign() {
     # osslsigncode writes no file that is there already.
-    rm -f "$scratch/unsigned.exe"
-    if ! unzip -p "$archive" "$program" >"$scratch/published.exe" 2>/dev/null; then
-        echo "DIFFERENT: $name holds no $program"
-        exit 1
-    fi
-    if osslsigncode remove-signature -in "$scratch/published.exe" -out "$scratch/unsigned.exe" \
-        >"$scratch/signature.log" 2>&1; then
-        echo "The published $program is signed; comparing it without its signature"
-        if ! cmp -s "$scratch/unsigned.exe" "$build/$program"; then
-            echo "DIFFERENT: $name holds another $program than this commit's build"
-            exit 1
-        fi
-        # Packed as the release packed it: with the signed program.
-        cp "$scratch/published.exe" "$build/$program"
-    elif ! grep -q "No signature found" "$scratch/signature.log"; then
+    rm -f "$2"
+    osslsigncode remove-signature -in "$1" -out "$2" >"$scratch/signature.log" 2>&1 && return 0
+    grep -q -e "No signature found" -e "Unable to remove existing signature" "$scratch/signature.log" || {
         cat "$scratch/signature.log" >&2
         exit 1
-    fi
-done
+    }
+    return 1
+}
 
-# The administrator's scripts: a signed one must be this commit's once its
-# signature is taken off, and is packed as published.
-for script in record.ps1 restore.ps1; do
-    unzip -p "$archive" "$script" >"$scratch/$script" || {
-        echo "DIFFERENT: $name holds no $script"
+# take_signed FOLDER: each program and script of the build, as FOLDER holds it
+# from the published file: a signed one must be the build's once its signature
+# is taken off, and replaces the build's, to be packed as published.
+take_signed() {
+    for file in Velmora.exe VelmoraState.exe admin/record.ps1 admin/restore.ps1; do
+        copy="$1/$(basename "$file")"
+        [ -f "$copy" ] || different "$name holds no $(basename "$file")"
+        if unsign "$copy" "$scratch/unsigned"; then
+            echo "The published $(basename "$file") is signed; comparing it without its signature"
+            cmp -s "$scratch/unsigned" "$build/$file" ||
+                different "$name holds another $(basename "$file") than this commit's build"
+            cp "$copy" "$build/$file"
+        fi
+    done
+}
+
+# pack: the build's archive, as the release packs it.
+pack() {
+    (cd "$build" && cpack) >>"$build.log" 2>&1 || {
+        cat "$build.log" >&2
         exit 1
     }
-    if osslsigncode remove-signature -in "$scratch/$script" -out "$scratch/unsigned-$script" \
-        >"$scratch/signature.log" 2>&1; then
-        if ! cmp -s "$scratch/unsigned-$script" "$build/admin/$script"; then
-            echo "DIFFERENT: $name holds another $script than this commit's"
-            exit 1
-        fi
-        cp "$scratch/$script" "$build/admin/$script"
-    fi
-done
-(cd "$build" && cpack) >>"$build.log" 2>&1 || {
-    cat "$build.log" >&2
-    exit 1
 }
-. "$build/release.env"
-if cmp -s "$archive" "$ARCHIVE"; then
-    echo "SAME: $name holds this commit's build, byte for byte"
-else
-    echo "DIFFERENT: $name is not this commit's archive"
-    exit 1
-fi
+
+# property MSI NAME: a value of the package's Property table.
+property() {
+    msiinfo export "$1" Property | tr -d '\r' | awk -F '\t' -v name="$2" '$1 == name { print $2 }'
+}
+
+# check_msi MSI: MSI (signed or not) is this commit's package; MSI.rebuilt is
+# then the package made again, as published.
+check_msi() {
+    msiextract -C "$scratch/msi-files" "$1" >/dev/null || different "$name holds no MSI that msiextract reads"
+    take_signed "$scratch/msi-files/Velmora"
+    pack
+    homepage=$(property "$1" ARPURLINFOABOUT)
+    cmake -D "SOURCE_DIR=$root" -D "ARCHIVE=$ARCHIVE" -D "VERSION=$VERSION" -D "VENDOR=$VENDOR" \
+        -D "DESCRIPTION=$DESCRIPTION" -D "HOMEPAGE=$homepage" -D "MSI=$1.rebuilt" \
+        -P "$root/packaging/ReleaseMsi.cmake" >>"$build.log" 2>&1 || {
+        cat "$build.log" >&2
+        exit 1
+    }
+    if unsign "$1" "$scratch/published-unsigned.msi"; then
+        echo "The published MSI is signed; comparing both without a signature"
+        openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Velmora release check" \
+            -keyout "$scratch/key.pem" -out "$scratch/cert.pem" 2>/dev/null &&
+            osslsigncode sign -certs "$scratch/cert.pem" -key "$scratch/key.pem" -h sha256 \
+                -in "$1.rebuilt" -out "$scratch/throwaway.msi" >"$scratch/signature.log" 2>&1 || {
+            cat "$scratch/signature.log" >&2
+            exit 1
+        }
+        unsign "$scratch/throwaway.msi" "$scratch/rebuilt-unsigned.msi"
+        cmp -s "$scratch/published-unsigned.msi" "$scratch/rebuilt-unsigned.msi" ||
+            different "$name is not this commit's MSI"
+    else
+        cmp -s "$1" "$1.rebuilt" || different "$name is not this commit's MSI"
+    fi
+}
+
+case $kind in
+zip)
+    mkdir "$scratch/files"
+    (cd "$scratch/files" && unzip -q "$published" Velmora.exe VelmoraState.exe record.ps1 restore.ps1) ||
+        different "$name is not an archive that holds both programs and both scripts"
+    take_signed "$scratch/files"
+    pack
+    cmp -s "$published" "$ARCHIVE" || different "$name is not this commit's archive"
+    ;;
+msi)
+    cp "$published" "$scratch/$name"
+    check_msi "$scratch/$name"
+    ;;
+nupkg)
+    msi_name="Velmora-$version-x64.msi"
+    unzip -q -d "$scratch/nupkg" "$published" velmora.nuspec "tools/$msi_name" ||
+        different "$name holds no velmora.nuspec and tools/$msi_name"
+    check_msi "$scratch/nupkg/tools/$msi_name"
+    # Made again around the published MSI, for the URLs its .nuspec gives.
+    nuspec="$scratch/nupkg/velmora.nuspec"
+    homepage=$(sed -n 's|^ *<projectUrl>\(.*\)</projectUrl>$|\1|p' "$nuspec")
+    url_base=$(sed -n 's|^ *<licenseUrl>\(.*\)/LICENSE</licenseUrl>$|\1|p' "$nuspec")
+    cmake -D "SOURCE_DIR=$root" -D "MSI=$scratch/nupkg/tools/$msi_name" -D "VERSION=$VERSION" -D "VENDOR=$VENDOR" \
+        -D "DESCRIPTION=$DESCRIPTION" -D "HOMEPAGE=$homepage" -D "URL_BASE=$url_base" \
+        -D "NUPKG=$scratch/$name" -P "$root/packaging/ReleaseChocolatey.cmake" >>"$build.log" 2>&1 || {
+        cat "$build.log" >&2
+        exit 1
+    }
+    cmp -s "$published" "$scratch/$name" || different "$name is not this commit's Chocolatey package"
+    ;;
+esac
+echo "SAME: $name holds this commit's build, byte for byte"

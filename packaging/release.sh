@@ -173,16 +173,10 @@ fi
 cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "ZIP=$made/Velmora-$version-powershell.zip" -D PACK_ONLY=ON \
     -P "$root/packaging/PowerShellModule.cmake"
 
-# The per-machine Windows Installer package: what the 64-bit archive holds (the
-# programs, the scripts the operations guide runs, the startup task's definition,
-# the DSC 3 resource's manifest, the licence and the README); signed like the programs.
-# Then the Chocolatey package that carries it.
-msi_files="$scratch/msi"
-unzip -q "$made/Velmora-$version-win64.zip" -d "$msi_files"
-# The MSI alone carries startup.cmd, for tasks of an earlier Velmora (admin/AdminFiles.cmake).
-cp "$root/admin/startup.cmd" "$msi_files/"
+# The per-machine Windows Installer package, of what the 64-bit archive holds;
+# signed like the programs. Then the Chocolatey package that carries it.
 msi="$made/Velmora-$version-x64.msi"
-cmake -D "SOURCE_DIR=$root" -D "FILES=$msi_files" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
+cmake -D "SOURCE_DIR=$root" -D "ARCHIVE=$made/Velmora-$version-win64.zip" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
     -D "DESCRIPTION=$DESCRIPTION" -D "HOMEPAGE=$homepage" -D "MSI=$msi" -P "$root/packaging/ReleaseMsi.cmake"
 [ -z "$pkcs12" ] || sign "$msi"
 cmake -D "SOURCE_DIR=$root" -D "MSI=$msi" -D "VERSION=$version" -D "VENDOR=$VENDOR" -D "DESCRIPTION=$DESCRIPTION" \

@@ -10,7 +10,9 @@
 # sizes, upgraded by this one and a newer one: this release's startup.cmd finds
 # the sizes the earlier one logged.
 #
-# Usage: test_msi.sh SOURCE_DIR VELMORA_EXE DSC_MANIFEST VERSION WINE_SH
+# Usage: test_msi.sh SOURCE_DIR ARCHIVE VERSION WINE_SH
+#   ARCHIVE is the build's release archive (Velmora-VERSION-win64.zip), whose
+#   files the packages hold
 set -eu
 export LC_ALL=C
 
@@ -19,11 +21,14 @@ fail() {
     exit 1
 }
 
-[ $# -eq 5 ] || { sh "$(dirname "$0")/../../scripts/usage.sh" "$0" >&2; exit 2; }
-source_dir=$1 exe=$2 manifest=$3 version=$4 wine=$5
+[ $# -eq 4 ] || { sh "$(dirname "$0")/../../scripts/usage.sh" "$0" >&2; exit 2; }
+source_dir=$1 archive=$2 version=$3 wine=$4
 : "${WINEPREFIX:?WINEPREFIX names the Wine prefix}"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-msi-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
+mkdir "$scratch/archive"
+(cd "$scratch/archive" && unzip -q "$archive")
+exe="$scratch/archive/Velmora.exe"
 program_dir="$WINEPREFIX/drive_c/Program Files/Velmora"
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
@@ -32,18 +37,18 @@ major=${version%%.*}
 newer="$((major + 1)).0.0"
 
 # package VERSION NAME [README_LINE [HOMEPAGE]]: builds Velmora-VERSION-x64.msi as
-# NAME from the program under test, the administrator's files of admin/, the DSC 3
-# resource, the licence and the README (with one more line, to tell two packages'
-# files apart), for the project's homepage or another.
+# NAME from the build's release archive, its README with one more line (to tell
+# two packages' files apart), for the project's homepage or another.
 package() {
     files="$scratch/files-$2"
     mkdir -p "$files"
-    cp "$exe" "$(dirname "$exe")/VelmoraState.exe" "$source_dir"/admin/startup.cmd "$source_dir"/admin/*.ps1 \
-        "$source_dir"/admin/*.xml "$manifest" "$source_dir/LICENSE" "$files/"
-    { cat "$source_dir/README.md"; echo "${3:-}"; } >"$files/README.md"
+    (cd "$files" && unzip -q -o "$archive")
+    printf '%s\n' "${3:-}" >>"$files/README.md"
     # Files of another time, as another clone has them.
     [ "$2" != second.msi ] || touch -d 2001-01-01 "$files"/*
-    SOURCE_DATE_EPOCH=1765238400 cmake -D "SOURCE_DIR=$source_dir" -D "FILES=$files" -D "VERSION=$1" \
+    rm -f "$files.zip"
+    (cd "$files" && zip -q -X "$files.zip" ./*)
+    SOURCE_DATE_EPOCH=1765238400 cmake -D "SOURCE_DIR=$source_dir" -D "ARCHIVE=$files.zip" -D "VERSION=$1" \
         -D "VENDOR=The Velmora developers" -D "DESCRIPTION=Reads and changes the limits of the system file cache" \
         -D "HOMEPAGE=${4:-https://velmora.example.org}" -D "MSI=$scratch/$2" -P "$source_dir/packaging/ReleaseMsi.cmake" \
         >"$scratch/build.log" 2>&1 || { cat "$scratch/build.log"; fail "ReleaseMsi.cmake $1"; }

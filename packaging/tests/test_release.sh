@@ -13,7 +13,8 @@
 #       packaging/release.sh refuses URLs that never resolve, makes a trial release
 #       with them when told to, makes the same bytes from two clones at two times,
 #       signs with a throwaway certificate time-stamped by a service on loopback;
-#       packaging/check-release.sh recognises each archive and no changed one
+#       packaging/check-release.sh recognises each archive, the MSI and the Chocolatey
+#       package, signed or not, and no changed one
 set -eu
 
 fail() {
@@ -167,10 +168,10 @@ script)
     "$python" "$source_dir/packaging/tests/check_manifests.py" "$scratch/first" "$version" "$url" \
         "https://velmora.example.org" "$release_date" || fail "the release's manifests"
     (cd "$scratch/first" && sha256sum --quiet -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS"
-    for arch in win32 win64; do
-        zip="$scratch/first/Velmora-$version-$arch.zip"
-        sh "$scratch/first clone/packaging/check-release.sh" "$zip" >"$scratch/check.log" 2>&1 ||
-            { cat "$scratch/check.log"; fail "check-release.sh does not recognise $zip"; }
+    for file in "Velmora-$version-win32.zip" "Velmora-$version-win64.zip" "Velmora-$version-x64.msi" \
+        "velmora.$version.nupkg"; do
+        sh "$scratch/first clone/packaging/check-release.sh" "$scratch/first/$file" >"$scratch/check.log" 2>&1 ||
+            { cat "$scratch/check.log"; fail "check-release.sh does not recognise $file"; }
         grep -q '^SAME' "$scratch/check.log" || { cat "$scratch/check.log"; fail "check-release.sh said no SAME"; }
     done
 
@@ -181,10 +182,15 @@ script)
         zip -q -X "../Velmora-$version-win64.zip" Velmora.exe README.md LICENSE)
     cp "$scratch/first/Velmora-$version-win64.zip" "$scratch/tampered/"
     printf 'X' | dd of="$scratch/tampered/Velmora-$version-win64.zip" bs=1 seek=40 conv=notrunc 2>/dev/null
-    for zip in "$scratch/Velmora-$version-win64.zip" "$scratch/tampered/Velmora-$version-win64.zip"; do
-        if sh "$scratch/first clone/packaging/check-release.sh" "$zip" >"$scratch/check.log" 2>&1; then
+    # An MSI with one property changed.
+    cp "$scratch/first/Velmora-$version-x64.msi" "$scratch/tampered/"
+    msibuild "$scratch/tampered/Velmora-$version-x64.msi" -q \
+        "UPDATE \`Property\` SET \`Value\` = '0' WHERE \`Property\` = 'ARPNOMODIFY'" || fail "msibuild"
+    for changed in "$scratch/Velmora-$version-win64.zip" "$scratch/tampered/Velmora-$version-win64.zip" \
+        "$scratch/tampered/Velmora-$version-x64.msi"; do
+        if sh "$scratch/first clone/packaging/check-release.sh" "$changed" >"$scratch/check.log" 2>&1; then
             cat "$scratch/check.log"
-            fail "check-release.sh took a changed archive for the build: $zip"
+            fail "check-release.sh took a changed file for the build: $changed"
         fi
         grep -q '^DIFFERENT' "$scratch/check.log" || { cat "$scratch/check.log"; fail "check-release.sh said no DIFFERENT"; }
     done
@@ -232,10 +238,18 @@ script)
         done
     done
     # The MSI, signed as the programs are; the Chocolatey package carries it so.
+    # The check rebuilds both and compares them without signatures.
     msi="$scratch/signed/Velmora-$version-x64.msi"
     expect_signed "the MSI" "$msi"
     unzip -p "$scratch/signed/velmora.$version.nupkg" "tools/Velmora-$version-x64.msi" | cmp - "$msi" ||
         fail "the Chocolatey package does not carry the signed MSI"
+    for file in "$msi" "$scratch/signed/velmora.$version.nupkg"; do
+        sh "$scratch/first clone/packaging/check-release.sh" "$file" >"$scratch/check.log" 2>&1 ||
+            { cat "$scratch/check.log"; fail "check-release.sh does not recognise the signed $file"; }
+        for said in "The published Velmora.exe is signed" "The published MSI is signed" "SAME"; do
+            grep -q "^$said" "$scratch/check.log" || { cat "$scratch/check.log"; fail "check-release.sh on $file said no '$said'"; }
+        done
+    done
     # The module's script, manifest and view, signed as the programs are; its
     # help text is not a file PowerShell checks.
     for file in Velmora.psm1 Velmora.psd1 Velmora.Format.ps1xml; do
