@@ -213,6 +213,28 @@ grep -q '^main\.cpp:[0-9]*: GetSystemFileCacheSize(120): ' "$scratch/get.out" ||
     { cat "$scratch/get.out"; fail "Velmora -G by name did not run the installed program"; }
 [ "$code" = 1 ] || fail "Velmora -G by name: exit code $code"
 
+# A repair, as the guide runs it for a second build of one version, goes by the
+# file-version rule: a Velmora.exe of a higher version in the folder is kept, one
+# of a lower version is replaced by the package's.
+for case in 9.0.0.0:kept 0.9.0.0:replaced; do
+    /usr/bin/python3 - "$exe" "$scratch/other-version.exe" "${case%:*}" <<'PY'
+import sys
+source, target, version = sys.argv[1], sys.argv[2], [int(part) for part in sys.argv[3].split(".")]
+image = bytearray(open(source, "rb").read())
+# VS_FIXEDFILEINFO: its signature, its structure version, then the file version's two DWORDs.
+at = image.index(bytes.fromhex("bd04effe"))
+image[at + 8:at + 16] = ((version[0] << 16) | version[1]).to_bytes(4, "little") + \
+    ((version[2] << 16) | version[3]).to_bytes(4, "little")
+open(target, "wb").write(image)
+PY
+    cp "$scratch/other-version.exe" "$program_dir/Velmora.exe"
+    [ "$(msiexec /i first.msi /qn REINSTALL=ALL REINSTALLMODE=vomus)" = 0 ] ||
+        { cat "$scratch/msiexec.log"; fail "the repair over a Velmora.exe of version ${case%:*}"; }
+    if cmp -s "$scratch/other-version.exe" "$program_dir/Velmora.exe"; then got=kept; else got=replaced; fi
+    [ "$got" = "${case#*:}" ] || fail "the repair $got a Velmora.exe of version ${case%:*}, not ${case#*:}"
+done
+cmp "$exe" "$program_dir/Velmora.exe" || fail "after the repairs, the installed Velmora.exe is not the one packed"
+
 # A newer version replaces it: one entry, the new files.
 [ "$(msiexec /i newer.msi /qn)" = 0 ] || { cat "$scratch/msiexec.log"; fail "msiexec /i newer.msi /qn"; }
 [ "$(entries)" = "$newer_product" ] || fail "after the upgrade, Programs and Features holds: $(entries)"
