@@ -127,7 +127,7 @@ flags=5'
 measure_state() {
     name=$1 n_rounds=$2 n_runs=$3 velmora=$4 state=$5 runner=${6:-}
     for operation in get test set; do
-        # shellcheck disable=SC2086
+        # shellcheck disable=SC2086 # $runner is empty on the simulated system: unquoted, it is no word at all
         $runner "$state" "$operation" <"$wanted" >"$scratch/first-run.log" 2>&1 || {
             echo "startup.sh: $name: VelmoraState $operation failed:" >&2
             cat "$scratch/first-run.log" >&2

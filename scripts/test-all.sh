@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 packages="cmake ninja-build g++ git libgtest-dev nlohmann-json3-dev python3 python3-pefile python3-yaml
 python3-jsonschema hyperfine zip unzip ansible g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386
-qemu-user locales osslsigncode openssl wixl msitools"
+qemu-user locales osslsigncode openssl wixl msitools shellcheck"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -32,31 +32,31 @@ if [ -n "$missing" ]; then
         echo "apt-get update failed in part (attempt $attempt of 3)" >&2
         [ "$attempt" -eq 3 ] || sleep 60
     done
-    # shellcheck disable=SC2086
+    # shellcheck disable=SC2086 # $missing is a list of package names, one word each
     if ! as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing; then
         # Where one architecture's index of the security archive did not arrive,
         # the two architectures' libraries cannot agree on a version: the
         # release's own packages, which both have, are taken instead.
         codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
         echo "Installing again from $codename's own packages" >&2
-        # shellcheck disable=SC2086
+        # shellcheck disable=SC2086 # $missing is a list of package names, one word each
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends -t "$codename" $missing
     fi
 fi
 
+# The versions of PowerShell and Pester that the tests run with.
+. scripts/tools.env
+
 # PowerShell 7, the .NET tool, for the README's PowerShell blocks and the module's tests.
-pwsh_version=7.6.10
 pwsh="$HOME/.dotnet/tools/pwsh"
-if ! "$pwsh" -Version 2>/dev/null | grep -qx "PowerShell $pwsh_version"; then
+if ! "$pwsh" -Version 2>/dev/null | grep -qx "PowerShell $POWERSHELL_VERSION"; then
     export DOTNET_CLI_TELEMETRY_OPTOUT=1 DOTNET_NOLOGO=1
-    dotnet tool install --global PowerShell --version "$pwsh_version" ||
-        dotnet tool update --global PowerShell --version "$pwsh_version"
+    dotnet tool install --global PowerShell --version "$POWERSHELL_VERSION" ||
+        dotnet tool update --global PowerShell --version "$POWERSHELL_VERSION"
 fi
 
-# Pester, the version the suites' runner names, from its NuGet package, where
-# PowerShell 7 finds the current user's modules.
-pester_version=$(sed -n "s/^\$PesterVersion = '\(.*\)'\$/\1/p" powershell/tests/Invoke-Tests.ps1)
-[ -n "$pester_version" ] || { echo "powershell/tests/Invoke-Tests.ps1 names no Pester version" >&2; exit 1; }
+# Pester, from its NuGet package, where PowerShell 7 finds the current user's modules.
+pester_version=$PESTER_VERSION
 pester_dir="$HOME/.local/share/powershell/Modules/Pester/$pester_version"
 if [ ! -f "$pester_dir/Pester.psd1" ]; then
     pester_scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-pester-XXXXXX")

@@ -1,16 +1,18 @@
 # Runs a Pester suite of the project and fails unless it ran tests and all passed:
 #   pwsh -File Invoke-Tests.ps1 -Path SUITE.Tests.ps1 -Data '{"Name": "value"}'
 # The suite's data (the program, its width, the module) comes as -Data, a JSON
-# object, so that ctest can pass it on the command line. -InstallPester first
-# installs the Pester version named here from the PowerShell Gallery, for a
-# Windows machine; scripts/test-all.sh reads the same line and installs it from
-# NuGet.
+# object, so that ctest can pass it on the command line. The Pester version is
+# the one scripts/tools.env names; -InstallPester first installs it from the
+# PowerShell Gallery, for a Windows machine (scripts/test-all.sh installs it
+# from NuGet).
 param(
     [Parameter(Mandatory = $true)] [string] $Path,
     [Parameter(Mandatory = $true)] [string] $Data,
     [switch] $InstallPester
 )
-$PesterVersion = '5.7.1'
+$PesterVersion = Get-Content (Join-Path $PSScriptRoot '../../scripts/tools.env') |
+    Where-Object { $_ -match '^PESTER_VERSION=(.+)$' } | ForEach-Object { $Matches[1] }
+if (-not $PesterVersion) { throw 'scripts/tools.env names no PESTER_VERSION' }
 $ErrorActionPreference = 'Stop'
 if ($InstallPester -and -not (Get-Module -ListAvailable Pester | Where-Object Version -eq $PesterVersion)) {
     Install-Module Pester -RequiredVersion $PesterVersion -Scope CurrentUser -SkipPublisherCheck -Force
