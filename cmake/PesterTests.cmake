@@ -3,7 +3,6 @@
 # fails unless tests ran and all passed. DATA is the suite's parameters, a JSON
 # object.
 include_guard(GLOBAL)
-find_program(VELMORA_PWSH pwsh PATHS "$ENV{HOME}/.dotnet/tools" REQUIRED)
 
 function(velmora_pester_test name suite data timeout)
     add_test(NAME ${name}

@@ -1,15 +1,10 @@
-# The Windows executables, Velmora.exe and VelmoraState.exe: the embedded
-# manifest and version information, the system DLLs as their only imports, and
-# the same bytes from every build folder.
+# velmora_windows_binary(TARGET): the settings every Windows binary of the
+# project is built with: the system DLLs as its only imports, and the same
+# bytes from every build folder.
+include_guard(GLOBAL)
 
+# Resource scripts: the programs' manifest and version information (res/).
 enable_language(RC)
-
-# "win32" or "win64": the name of the archive, and of the build in messages.
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(VELMORA_WINDOWS_ARCH win64)
-else()
-    set(VELMORA_WINDOWS_ARCH win32)
-endif()
 
 # The settings every Windows binary of the project is built with, the tool and
 # the programs that tests and benchmarks set beside it alike: nothing to import
@@ -35,24 +30,3 @@ function(velmora_windows_binary target)
         target_link_options(${target} PRIVATE /MANIFEST:NO /Brepro /SUBSYSTEM:CONSOLE,6.00 /TSAWARE)
     endif()
 endfunction()
-
-# The version resource's texts, each from its one place: the version and the
-# description from the project, the company from VELMORA_VENDOR, the copyright
-# from LICENSE.
-include(packaging/ReleaseTexts.cmake)
-velmora_legal_copyright("${PROJECT_SOURCE_DIR}/LICENSE" VELMORA_LEGAL_COPYRIGHT)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/LICENSE")
-set(velmora_generated "${CMAKE_CURRENT_BINARY_DIR}/generated")
-configure_file(res/VelmoraVersion.h.in "${velmora_generated}/VelmoraVersion.h" @ONLY)
-
-foreach(program IN ITEMS Velmora VelmoraState)
-    target_sources(${program} PRIVATE res/${program}.rc)
-    # VelmoraState's resource script also takes its message table from the build.
-    set_source_files_properties(res/${program}.rc PROPERTIES
-        INCLUDE_DIRECTORIES "${PROJECT_SOURCE_DIR}/res;${velmora_generated};${CMAKE_CURRENT_BINARY_DIR}/messages"
-        OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/res/Velmora.manifest;${PROJECT_SOURCE_DIR}/res/VersionInfo.rc;${velmora_generated}/VelmoraVersion.h")
-    target_link_libraries(${program} PRIVATE advapi32)
-    velmora_windows_binary(${program})
-endforeach()
-
-include(packaging/ReleaseArchive.cmake)

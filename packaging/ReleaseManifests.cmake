@@ -1,21 +1,17 @@
-# Writes what a release publishes beside its two archives (cmake -P):
-#   cmake -D RELEASE_DIR=DIR -D CPACK_CONFIG=FILE -D URL_BASE=URL -D HOMEPAGE=URL
+# Writes what a release publishes beside its archives and packages (cmake -P):
+#   cmake -D FACTS=FILE -D RELEASE_DIR=DIR [-D HOMEPAGE=URL -D URL_BASE=URL]
 #         -P ReleaseManifests.cmake
 # RELEASE_DIR holds Velmora-VERSION-win32.zip, -win64.zip, -powershell.zip and
-# -x64.msi, and velmora.VERSION.nupkg; CPACK_CONFIG is a
-# build's CPackConfig.cmake, which gives the version, description, publisher and
-# source folder; URL_BASE is where the archives are published (it names the
-# version), HOMEPAGE the project's home page. Every URL in the manifests is one
-# of the two, or starts with one.
+# -x64.msi, and velmora.VERSION.nupkg. URL_BASE is where they are published (it
+# names the version), HOMEPAGE the project's home page, the facts' unless given.
+# Every URL in the manifests is one of the two, or starts with one.
 # Written: SHA256SUMS, LICENSE, CHANGELOG.md, RELEASE-NOTES.md (this version's
 # entry of the changelog), scoop/velmora.json and the winget manifest set.
-
-include("${CPACK_CONFIG}")
-include("${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
-set(source "${CPACK_VELMORA_SOURCE_DIR}")
-set(VERSION "${CPACK_PACKAGE_VERSION}")
-set(DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}")
-set(PUBLISHER "${CPACK_PACKAGE_VENDOR}")
+include("${CMAKE_CURRENT_LIST_DIR}/ReleaseScript.cmake")
+velmora_needs(RELEASE_DIR)
+set(source "${SOURCE_DIR}")
+set(PUBLISHER "${VENDOR}")
+# winget's Copyright is the licence's copyright line alone.
 file(STRINGS "${source}/LICENSE" COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
 set(LICENSE_URL "${URL_BASE}/LICENSE")
 set(RELEASE_NOTES_URL "${URL_BASE}/CHANGELOG.md")

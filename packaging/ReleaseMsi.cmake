@@ -1,49 +1,46 @@
 # Makes Velmora's per-machine Windows Installer package (cmake -P):
-#   cmake -D SOURCE_DIR=DIR -D ARCHIVE=ZIP -D VERSION=V -D VENDOR=TEXT -D DESCRIPTION=TEXT
-#         -D HOMEPAGE=URL -D MSI=FILE -P ReleaseMsi.cmake
-# ARCHIVE is the release's Velmora-VERSION-win64.zip, as published (its
-# programs and scripts signed, where the release signs them): the package
-# installs what it holds into %ProgramFiles%\Velmora, and startup.cmd for earlier
-# tasks, which the MSI alone carries (admin/AdminFiles.cmake). msi/Velmora.wxs.in,
-# which names each of those files, is built by Debian's wixl, which has no
-# Environment element: the rows that put the folder on the system PATH
-# (msi/Environment.idt, naming the wxs's component Program and folder
-# INSTALLDIR) and the two standard actions that apply them are added to the
-# built package with msibuild. So is the summary information, which wixl fills
-# with the time of the build and a random package code: here, the release's one
-# time (SOURCE_DATE_EPOCH) and a package code derived from the whole database,
-# whose cabinet holds the files with that time too, so that the same commit
-# builds the same bytes.
-
-foreach(name IN ITEMS SOURCE_DIR ARCHIVE VERSION VENDOR DESCRIPTION HOMEPAGE MSI)
-    if(NOT DEFINED ${name})
-        message(FATAL_ERROR "ReleaseMsi.cmake needs -D ${name}=...")
-    endif()
-endforeach()
-set(CPACK_VELMORA_SOURCE_DIR "${SOURCE_DIR}")
-include("${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
+#   cmake -D FACTS=FILE -D STAGE=DIR -D MSI=FILE [-D HOMEPAGE=URL] -P ReleaseMsi.cmake
+# STAGE is the 64-bit build's staged tree, as the release packs it (its programs
+# and scripts signed, where the release signs them): the package installs each
+# file of it into %ProgramFiles%\Velmora, or the folder INSTALLDIR names, and
+# startup.cmd for earlier tasks, which the MSI alone carries
+# (admin/AdminFiles.cmake). Each file is a component of its own, named by the
+# file, with the component GUID that wixl derives from its path; msi/Velmora.wxs.in
+# holds the rest. Debian's wixl builds it, and has no words for some of it: the
+# rows that put the folder on the system PATH (msi/Environment.idt, naming the
+# component Velmora.exe and the folder INSTALLDIR), the standard actions that
+# apply them, and the others below, are added to the built package with
+# msibuild. So is the summary information, which wixl fills with the time of the
+# build and a random package code: here, the release's one time
+# (SOURCE_DATE_EPOCH) and a package code derived from the whole database, whose
+# cabinet holds the files with that time too, so that the same commit builds the
+# same bytes. HOMEPAGE, for Programs and Features, is the facts' unless given.
+include("${CMAKE_CURRENT_LIST_DIR}/ReleaseScript.cmake")
+velmora_needs(STAGE MSI)
 include("${SOURCE_DIR}/admin/AdminFiles.cmake")
-
-# The product's own for its whole life: never change it.
-set(UPGRADE_CODE "2D264B0A-CF20-4DB2-B414-70CEF38B7757")
 string(UUID PRODUCT_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora ${VERSION} x64" TYPE SHA1 UPPER)
 
 set(work "${MSI}.parts")
 file(REMOVE_RECURSE "${work}")
-file(MAKE_DIRECTORY "${work}/files")
-file(ARCHIVE_EXTRACT INPUT "${ARCHIVE}" DESTINATION "${work}/files")
+file(COPY "${STAGE}/" DESTINATION "${work}/files")
 configure_file("${VELMORA_EARLIER_STARTUP}" "${work}/files/startup.cmd" COPYONLY)
 file(GLOB packed RELATIVE "${work}/files" "${work}/files/*")
 list(SORT packed)
-# Each file the package installs is one the wxs names, and each has the
-# release's one time, which the cabinet keeps.
-file(READ "${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" wxs)
-foreach(file IN LISTS packed)
-    string(FIND "${wxs}" "Source=\"${file}\"" at)
-    if(at EQUAL -1)
-        message(FATAL_ERROR "${ARCHIVE} holds ${file}, which msi/Velmora.wxs.in does not install")
+foreach(file IN LISTS SIGNED)
+    if(NOT file IN_LIST packed)
+        message(FATAL_ERROR "${STAGE} holds no ${file}: stage the 64-bit build with cmake --install first")
     endif()
+endforeach()
+# One component a file, each file with the release's one time, which the
+# cabinet keeps.
+set(FILE_COMPONENTS "")
+set(COMPONENT_REFS "")
+foreach(file IN LISTS packed)
     velmora_stamp("${work}/files/${file}")
+    string(APPEND FILE_COMPONENTS "          <Component Id=\"${file}\" Guid=\"*\" Win64=\"yes\">\n"
+        "            <File Id=\"${file}\" Name=\"${file}\" Source=\"${file}\" KeyPath=\"yes\"/>\n"
+        "          </Component>\n")
+    string(APPEND COMPONENT_REFS "      <ComponentRef Id=\"${file}\"/>\n")
 endforeach()
 configure_file("${CMAKE_CURRENT_LIST_DIR}/msi/Velmora.wxs.in" "${work}/Velmora.wxs" @ONLY)
 set(built "${work}/Velmora.msi")
@@ -147,7 +144,7 @@ endif()
 # its whole key removed with the package (a row named "-" with no value).
 set(event_source "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Velmora")
 foreach(query IN ITEMS
-        "UPDATE `Component` SET `Attributes` = 384 WHERE `Component` = 'EarlierStartup'"
+        "UPDATE `Component` SET `Attributes` = 384 WHERE `Component` = 'startup.cmd'"
         "UPDATE `Registry` SET `Value` = '#%[INSTALLDIR]VelmoraState.exe' WHERE `Name` = 'EventMessageFile'"
         "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) VALUES ('EventSourceKey', 2, '${event_source}', '-', 'EventSource')"
         # For every user or not at all: a per-user install would put a folder its

@@ -1,14 +1,5 @@
-# The texts a release takes from the project's documents.
+# The texts a release takes from its changelog.
 include_guard(GLOBAL)
-
-# velmora_legal_copyright(LICENSE OUT): the copyright line of the licence and
-# its name, "Copyright (c) YEAR HOLDER. MIT License.", as the version resource
-# and the module manifest carry it.
-function(velmora_legal_copyright license out)
-    file(STRINGS "${license}" copyright REGEX "^Copyright " LIMIT_COUNT 1)
-    file(STRINGS "${license}" name LIMIT_COUNT 1)
-    set(${out} "${copyright}. ${name}." PARENT_SCOPE)
-endfunction()
 
 # velmora_changelog_section(CHANGELOG NAME HEADING BODY): the section "## [NAME]"
 # of the changelog, its heading line and the lines after it up to the next

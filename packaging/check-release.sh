@@ -69,25 +69,25 @@ unsign() {
     return 1
 }
 
-# take_signed FOLDER: each program and script of the build, as FOLDER holds it
-# from the published file: a signed one must be the build's once its signature
-# is taken off, and replaces the build's, to be packed as published.
+# take_signed FOLDER: each file a release signs (SIGNED), as FOLDER holds it from
+# the published file: a signed one must be the staged tree's once its signature
+# is taken off, and replaces it there, to be packed as published.
 take_signed() {
-    for file in Velmora.exe VelmoraState.exe admin/record.ps1 admin/restore.ps1; do
-        copy="$1/$(basename "$file")"
-        [ -f "$copy" ] || different "$name holds no $(basename "$file")"
-        if unsign "$copy" "$scratch/unsigned"; then
-            echo "The published $(basename "$file") is signed; comparing it without its signature"
-            cmp -s "$scratch/unsigned" "$build/$file" ||
-                different "$name holds another $(basename "$file") than this commit's build"
-            cp "$copy" "$build/$file"
+    for file in $SIGNED; do
+        [ -f "$1/$file" ] || different "$name holds no $file"
+        if unsign "$1/$file" "$scratch/unsigned"; then
+            echo "The published $file is signed; comparing it without its signature"
+            cmp -s "$scratch/unsigned" "$STAGE/$file" || different "$name holds another $file than this commit's build"
+            cp "$1/$file" "$STAGE/$file"
         fi
     done
 }
 
-# pack: the build's archive, as the release packs it.
-pack() {
-    (cd "$build" && cpack) >>"$build.log" 2>&1 || {
+# package SCRIPT -D...: runs a packaging script with the build's facts.
+package() {
+    script=$1
+    shift
+    cmake -D "FACTS=$FACTS" "$@" -P "$root/packaging/$script" >>"$build.log" 2>&1 || {
         cat "$build.log" >&2
         exit 1
     }
@@ -103,14 +103,7 @@ property() {
 check_msi() {
     msiextract -C "$scratch/msi-files" "$1" >/dev/null || different "$name holds no MSI that msiextract reads"
     take_signed "$scratch/msi-files/Velmora"
-    pack
-    homepage=$(property "$1" ARPURLINFOABOUT)
-    cmake -D "SOURCE_DIR=$root" -D "ARCHIVE=$ARCHIVE" -D "VERSION=$VERSION" -D "VENDOR=$VENDOR" \
-        -D "DESCRIPTION=$DESCRIPTION" -D "HOMEPAGE=$homepage" -D "MSI=$1.rebuilt" \
-        -P "$root/packaging/ReleaseMsi.cmake" >>"$build.log" 2>&1 || {
-        cat "$build.log" >&2
-        exit 1
-    }
+    package ReleaseMsi.cmake -D "STAGE=$STAGE" -D "HOMEPAGE=$(property "$1" ARPURLINFOABOUT)" -D "MSI=$1.rebuilt"
     if unsign "$1" "$scratch/published-unsigned.msi"; then
         echo "The published MSI is signed; comparing both without a signature"
         openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Velmora release check" \
@@ -131,11 +124,11 @@ check_msi() {
 case $kind in
 zip)
     mkdir "$scratch/files"
-    (cd "$scratch/files" && unzip -q "$published" Velmora.exe VelmoraState.exe record.ps1 restore.ps1) ||
-        different "$name is not an archive that holds both programs and both scripts"
+    # shellcheck disable=SC2086 # SIGNED is a list of file names, one word each
+    (cd "$scratch/files" && unzip -q "$published" $SIGNED) || different "$name holds not every file a release signs"
     take_signed "$scratch/files"
-    pack
-    cmp -s "$published" "$ARCHIVE" || different "$name is not this commit's archive"
+    package ReleaseArchive.cmake -D "STAGE=$STAGE" -D "ARCHIVE=$scratch/rebuilt.zip"
+    cmp -s "$published" "$scratch/rebuilt.zip" || different "$name is not this commit's archive"
     ;;
 msi)
     cp "$published" "$scratch/$name"
@@ -148,14 +141,9 @@ nupkg)
     check_msi "$scratch/nupkg/tools/$msi_name"
     # Made again around the published MSI, for the URLs its .nuspec gives.
     nuspec="$scratch/nupkg/velmora.nuspec"
-    homepage=$(sed -n 's|^ *<projectUrl>\(.*\)</projectUrl>$|\1|p' "$nuspec")
-    url_base=$(sed -n 's|^ *<licenseUrl>\(.*\)/LICENSE</licenseUrl>$|\1|p' "$nuspec")
-    cmake -D "SOURCE_DIR=$root" -D "MSI=$scratch/nupkg/tools/$msi_name" -D "VERSION=$VERSION" -D "VENDOR=$VENDOR" \
-        -D "DESCRIPTION=$DESCRIPTION" -D "HOMEPAGE=$homepage" -D "URL_BASE=$url_base" \
-        -D "NUPKG=$scratch/$name" -P "$root/packaging/ReleaseChocolatey.cmake" >>"$build.log" 2>&1 || {
-        cat "$build.log" >&2
-        exit 1
-    }
+    package ReleaseChocolatey.cmake -D "MSI=$scratch/nupkg/tools/$msi_name" -D "NUPKG=$scratch/$name" \
+        -D "HOMEPAGE=$(sed -n 's|^ *<projectUrl>\(.*\)</projectUrl>$|\1|p' "$nuspec")" \
+        -D "URL_BASE=$(sed -n 's|^ *<licenseUrl>\(.*\)/LICENSE</licenseUrl>$|\1|p' "$nuspec")"
     cmp -s "$published" "$scratch/$name" || different "$name is not this commit's Chocolatey package"
     ;;
 esac

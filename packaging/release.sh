@@ -28,11 +28,12 @@
 #                               HOMEPAGE/releases/download/vVERSION)
 #   VELMORA_HOMEPAGE_URL        the project's home page (default: the project's
 #                               HOMEPAGE_URL in CMakeLists.txt)
-#   VELMORA_SIGN_PKCS12         a PKCS#12 file: each Velmora.exe and VelmoraState.exe with the
-#                               record.ps1 and restore.ps1 beside it, the
-#                               module's .psm1, .psd1 and .ps1xml, and the MSI are
-#                               Authenticode-signed (SHA-256) with it before they
-#                               are packed
+#   VELMORA_SIGN_PKCS12         a PKCS#12 file: the files a release signs (the
+#                               release facts SIGNED and MODULE_SIGNED: both
+#                               programs and the administrator's scripts of each
+#                               staged tree, the module's script, manifest and
+#                               view) and the MSI are Authenticode-signed
+#                               (SHA-256) with it before they are packed
 #   VELMORA_SIGN_PASSWORD       that file's password
 #   VELMORA_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamping service for the signatures
 set -eu
@@ -72,7 +73,7 @@ version=$(sh "$root/packaging/build-release.sh" win64 "$scratch/win64")
 . "$scratch/win64/release.env"
 homepage=${VELMORA_HOMEPAGE_URL:-$HOMEPAGE}
 homepage=${homepage%/}
-url_base=${VELMORA_RELEASE_URL:-$homepage/releases/download/v$version}
+url_base=${VELMORA_RELEASE_URL:-$homepage/$RELEASE_PATH}
 url_base=${url_base%/}
 
 # Every URL of the manifests starts with one of the two: no release may name a
@@ -142,46 +143,45 @@ sign() {
 mkdir -p "$(dirname "$out")"
 made=$(mktemp -d "$(dirname "$out")/.velmora-release-XXXXXX")
 trap 'rm -rf "$scratch" "$made"' EXIT
+# Each width's staged tree, signed in place, packs to its archive.
 for arch in win32 win64; do
-    build="$scratch/$arch"
+    # shellcheck disable=SC1090 # each build writes its own release.env
+    . "$scratch/$arch/release.env"
     if [ -n "$pkcs12" ]; then
-        # The programs, and the administrator's scripts beside them (see ReleaseArchive.cmake).
-        for file in Velmora.exe VelmoraState.exe admin/record.ps1 admin/restore.ps1; do
-            sign "$build/$file"
+        # The programs, and the administrator's scripts beside them (SIGNED, a release fact).
+        for file in $SIGNED; do
+            sign "$STAGE/$file"
         done
     fi
-    (cd "$build" && cpack) >>"$build.log" 2>&1 || {
-        cat "$build.log" >&2
+    cmake -D "FACTS=$FACTS" -D "STAGE=$STAGE" -D "ARCHIVE=$made/Velmora-$version-$arch.zip" \
+        -P "$root/packaging/ReleaseArchive.cmake" >>"$scratch/$arch.log" 2>&1 || {
+        cat "$scratch/$arch.log" >&2
         exit 1
     }
-    . "$build/release.env"
-    cp "$ARCHIVE" "$made/"
 done
+. "$scratch/win64/release.env"
+# What each script takes beside its own: the facts, and where this release is published.
+set -- -D "FACTS=$FACTS" -D "HOMEPAGE=$homepage" -D "URL_BASE=$url_base"
 
 # The PowerShell module, with the programs as the archives hold them, and its
 # script, manifest and view signed like them, so that AllSigned runs it.
 module="$scratch/powershell/Velmora"
-cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
-    -D "DESCRIPTION=$DESCRIPTION" -D "URL_BASE=$url_base" -D "HOMEPAGE=$homepage" \
-    -D "X64_BUILD=$scratch/win64" -D "X86_BUILD=$scratch/win32" \
-    -D "DSC_MANIFEST=$scratch/win64/dsc/velmora.dsc.resource.json" -P "$root/packaging/PowerShellModule.cmake"
+cmake "$@" -D "MODULE_DIR=$module" -D "X64_STAGE=$scratch/win64/stage" -D "X86_STAGE=$scratch/win32/stage" \
+    -P "$root/powershell/PowerShellModule.cmake"
 if [ -n "$pkcs12" ]; then
-    for file in Velmora.psm1 Velmora.psd1 Velmora.Format.ps1xml; do
+    for file in $MODULE_SIGNED; do
         sign "$module/$file"
     done
 fi
-cmake -D "SOURCE_DIR=$root" -D "MODULE_DIR=$module" -D "ZIP=$made/Velmora-$version-powershell.zip" -D PACK_ONLY=ON \
-    -P "$root/packaging/PowerShellModule.cmake"
+cmake "$@" -D "MODULE_DIR=$module" -D "ZIP=$made/Velmora-$version-powershell.zip" -D PACK_ONLY=ON \
+    -P "$root/powershell/PowerShellModule.cmake"
 
-# The per-machine Windows Installer package, of what the 64-bit archive holds;
-# signed like the programs. Then the Chocolatey package that carries it.
+# The per-machine Windows Installer package, of the 64-bit staged tree; signed
+# like the programs. Then the Chocolatey package that carries it.
 msi="$made/Velmora-$version-x64.msi"
-cmake -D "SOURCE_DIR=$root" -D "ARCHIVE=$made/Velmora-$version-win64.zip" -D "VERSION=$version" -D "VENDOR=$VENDOR" \
-    -D "DESCRIPTION=$DESCRIPTION" -D "HOMEPAGE=$homepage" -D "MSI=$msi" -P "$root/packaging/ReleaseMsi.cmake"
+cmake "$@" -D "STAGE=$STAGE" -D "MSI=$msi" -P "$root/packaging/ReleaseMsi.cmake"
 [ -z "$pkcs12" ] || sign "$msi"
-cmake -D "SOURCE_DIR=$root" -D "MSI=$msi" -D "VERSION=$version" -D "VENDOR=$VENDOR" -D "DESCRIPTION=$DESCRIPTION" \
-    -D "HOMEPAGE=$homepage" -D "URL_BASE=$url_base" -D "NUPKG=$made/velmora.$version.nupkg" \
-    -P "$root/packaging/ReleaseChocolatey.cmake"
+cmake "$@" -D "MSI=$msi" -D "NUPKG=$made/velmora.$version.nupkg" -P "$root/packaging/ReleaseChocolatey.cmake"
 
 # The configuration that fleets apply: the DSC 3 and WinGet configuration
 # documents, and the Intune remediation pair, one script under its two names.
@@ -196,8 +196,7 @@ if [ -n "$pkcs12" ]; then
 else
     echo "Not signed: VELMORA_SIGN_PKCS12 names no certificate"
 fi
-cmake -D "RELEASE_DIR=$made" -D "CPACK_CONFIG=$scratch/win64/CPackConfig.cmake" -D "URL_BASE=$url_base" \
-    -D "HOMEPAGE=$homepage" -P "$root/packaging/ReleaseManifests.cmake"
+cmake "$@" -D "RELEASE_DIR=$made" -P "$root/packaging/ReleaseManifests.cmake"
 chmod 755 "$made"
 rm -rf "$out"
 mv "$made" "$out"

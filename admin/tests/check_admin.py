@@ -183,7 +183,8 @@ def check_startup_script(arguments, scratch, failures):
                        # Not through call: Wine's call gives 1 for any exit code of the
                        # script it calls; a script run by name hands over its own.
                        f'@"{windows_path(os.path.join(program_dir, "startup.cmd"))}"\n')
-        result = run([arguments.wine, "cmd", "/c", windows_path(wrapper)])
+        # From the case's own folder: cmd looks for a program in the current folder first.
+        result = run([arguments.wine, "cmd", "/c", windows_path(wrapper)], cwd=root)
         # Wine's exit code reaches Linux as a process status, of which only the
         # low 8 bits remain: 9009 comes as 49.
         failures.expect("startup.cmd", name, "exit code (its low 8 bits)", code & 0xFF, result.returncode)
@@ -222,7 +223,7 @@ def check_msi_startup_script(arguments, scratch, failures):
         with open(wrapper, "w", newline="\r\n") as file:
             file.write(f'@set "ProgramData={windows_path(data_dir)}"\n'
                        f'@"{windows_path(os.path.join(program_dir, "startup.cmd"))}"\n')
-        result = run([arguments.wine, "cmd", "/c", windows_path(wrapper)])
+        result = run([arguments.wine, "cmd", "/c", windows_path(wrapper)], cwd=root)
         failures.expect("MSI's startup.cmd", name, "exit code", code, result.returncode)
         state = state_of(state_path)
         failures.expect("MSI's startup.cmd", name, "the limits in force",

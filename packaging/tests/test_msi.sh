@@ -10,9 +10,9 @@
 # sizes, upgraded by this one and a newer one: this release's startup.cmd finds
 # the sizes the earlier one logged.
 #
-# Usage: test_msi.sh SOURCE_DIR ARCHIVE VERSION WINE_SH
-#   ARCHIVE is the build's release archive (Velmora-VERSION-win64.zip), whose
-#   files the packages hold
+# Usage: test_msi.sh FACTS STAGE VERSION WINE_SH
+#   FACTS is the build's release facts, STAGE its staged tree, whose files the
+#   packages hold, and VERSION the build's version
 set -eu
 export LC_ALL=C
 
@@ -22,13 +22,12 @@ fail() {
 }
 
 [ $# -eq 4 ] || { sh "$(dirname "$0")/../../scripts/usage.sh" "$0" >&2; exit 2; }
-source_dir=$1 archive=$2 version=$3 wine=$4
+facts=$1 stage=$2 version=$3 wine=$4
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 : "${WINEPREFIX:?WINEPREFIX names the Wine prefix}"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/velmora-msi-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-mkdir "$scratch/archive"
-(cd "$scratch/archive" && unzip -q "$archive")
-exe="$scratch/archive/Velmora.exe"
+exe="$stage/Velmora.exe"
 program_dir="$WINEPREFIX/drive_c/Program Files/Velmora"
 uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
@@ -37,19 +36,18 @@ major=${version%%.*}
 newer="$((major + 1)).0.0"
 
 # package VERSION NAME [README_LINE [HOMEPAGE]]: builds Velmora-VERSION-x64.msi as
-# NAME from the build's release archive, its README with one more line (to tell
-# two packages' files apart), for the project's homepage or another.
+# NAME from the build's staged tree, its README with one more line (to tell two
+# packages' files apart), for the project's homepage or another.
 package() {
     files="$scratch/files-$2"
-    mkdir -p "$files"
-    (cd "$files" && unzip -q -o "$archive")
+    rm -rf "$files"
+    cp -R "$stage" "$files"
     printf '%s\n' "${3:-}" >>"$files/README.md"
     # Files of another time, as another clone has them.
     [ "$2" != second.msi ] || touch -d 2001-01-01 "$files"/*
-    rm -f "$files.zip"
-    (cd "$files" && zip -q -X "$files.zip" ./*)
-    SOURCE_DATE_EPOCH=1765238400 cmake -D "SOURCE_DIR=$source_dir" -D "ARCHIVE=$files.zip" -D "VERSION=$1" \
-        -D "VENDOR=The Velmora developers" -D "DESCRIPTION=Reads and changes the limits of the system file cache" \
+    # The facts of a release of that version.
+    sed "s/^set(VERSION .*/set(VERSION [==[$1]==])/" "$facts" >"$scratch/facts-$2.cmake"
+    SOURCE_DATE_EPOCH=1765238400 cmake -D "FACTS=$scratch/facts-$2.cmake" -D "STAGE=$files" \
         -D "HOMEPAGE=${4:-https://velmora.example.org}" -D "MSI=$scratch/$2" -P "$source_dir/packaging/ReleaseMsi.cmake" \
         >"$scratch/build.log" 2>&1 || { cat "$scratch/build.log"; fail "ReleaseMsi.cmake $1"; }
 }
@@ -121,7 +119,7 @@ package_code() {
 product=$(property "$scratch/first.msi" ProductCode)
 newer_product=$(property "$scratch/newer.msi" ProductCode)
 [ "$product" != "$newer_product" ] || fail "the ProductCode does not change with the version"
-msiinfo export "$scratch/first.msi" Environment | tr -d '\r' | grep -q "^PATH	=-\*PATH	\[~\];\[INSTALLDIR\]	Program$" ||
+msiinfo export "$scratch/first.msi" Environment | tr -d '\r' | grep -q "^PATH	=-\*PATH	\[~\];\[INSTALLDIR\]	Velmora.exe$" ||
     fail "no Environment row that puts the folder on the system PATH"
 # A removal, and not an upgrade, deletes the startup task, whose program goes: a
 # deferred action that runs schtasks as SYSTEM and ignores its failure. (Wine's
@@ -140,7 +138,7 @@ msiinfo export "$scratch/first.msi" InstallExecuteSequence | tr -d '\r' | awk -F
 # is made (Wine applies no permissions: the rows are what Windows Installer
 # runs): SYSTEM and Administrators full control, Users read and run, nothing
 # inherited from the drive, which lets every user write.
-msiinfo export "$scratch/first.msi" CreateFolder | tr -d '\r' | grep -q "^INSTALLDIR	Program$" ||
+msiinfo export "$scratch/first.msi" CreateFolder | tr -d '\r' | grep -q "^INSTALLDIR	Velmora.exe$" ||
     fail "the install folder is not a folder the package creates, which its lock needs"
 [ "$(msiinfo export "$scratch/first.msi" MsiLockPermissionsEx | tr -d '\r' | awk -F '\t' '$2 == "INSTALLDIR" { print $3 "|" $4 "|" $5 }')" = \
   "CreateFolder|D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)|NOT (INSTALLDIR ~<< ProgramFiles64Folder)" ] ||

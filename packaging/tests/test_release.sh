@@ -5,8 +5,9 @@
 #   test_release.sh reproducible SOURCE_DIR ARCH
 #       two release builds of ARCH in two folders give the same Velmora.exe and
 #       VelmoraState.exe, byte for byte, with no build path inside
-#   test_release.sh archive BUILD_DIR VERSION ARCH
-#       the release archive holds exactly the two programs, README.md, LICENSE
+#   test_release.sh archive BUILD_DIR ARCH
+#       the release archive that the build packs (its target VelmoraArchive)
+#       holds exactly the two programs, README.md, LICENSE
 #       and the administrator's files (and for win64 the DSC 3 resource's
 #       manifest), each with the one time and the permissions a release gives them
 #   test_release.sh script SOURCE_DIR VERSION HOMEPAGE
@@ -61,12 +62,13 @@ reproducible)
     done
     ;;
 archive)
-    build_dir=$2 version=$3 arch=$4
+    build_dir=$2 arch=$3
     rm -rf "$build_dir/package"
-    # The commit's time, as cpack takes it where SOURCE_DATE_EPOCH is not set.
+    # The commit's time, as a release takes it where SOURCE_DATE_EPOCH is not set.
     epoch=$(git -C "$(dirname "$0")" log -1 --format=%ct)
-    (cd "$build_dir" && env -u SOURCE_DATE_EPOCH cpack >/dev/null) || fail "cpack"
-    archive="$build_dir/package/Velmora-$version-$arch.zip"
+    env -u SOURCE_DATE_EPOCH cmake --build "$build_dir" --target VelmoraArchive >/dev/null ||
+        fail "cmake --build --target VelmoraArchive"
+    archive=$(. "$build_dir/release.env" && echo "$ARCHIVE")
     listed=$(unzip -Z1 "$archive" | LC_ALL=C sort | tr '\n' ' ')
     # No startup.cmd: unpacked over a folder where an earlier task runs its own,
     # the archive leaves that script and its sizes as they are.

@@ -1,35 +1,24 @@
 # Makes the PowerShell module Velmora in MODULE_DIR (cmake -P), and packs it
 # into ZIP when that is given:
-#   cmake -D SOURCE_DIR=DIR -D MODULE_DIR=DIR -D VERSION=V -D VENDOR=TEXT
-#         -D DESCRIPTION=TEXT -D URL_BASE=URL -D HOMEPAGE=URL
-#         [-D X64_BUILD=DIR -D X86_BUILD=DIR] [-D DSC_MANIFEST=FILE] [-D ZIP=FILE]
-#         -P PowerShellModule.cmake
+#   cmake -D FACTS=FILE -D MODULE_DIR=DIR [-D X64_STAGE=DIR -D X86_STAGE=DIR]
+#         [-D HOMEPAGE=URL -D URL_BASE=URL] [-D ZIP=FILE] -P PowerShellModule.cmake
 # or packs a module made before (and signed since) as it stands:
-#   cmake -D SOURCE_DIR=DIR -D MODULE_DIR=DIR -D ZIP=FILE -D PACK_ONLY=ON -P PowerShellModule.cmake
-# The module is powershell/Velmora's files in one Velmora.psm1, with its manifest
-# made from the version, the release's URLs (the licence at URL_BASE, the project
-# at HOMEPAGE), the version's CHANGELOG entry and the exported cmdlets, its help,
-# and the two programs of each build (Velmora.exe and VelmoraState.exe, from the
-# folder X64_BUILD or X86_BUILD) in bin\x64 and bin\x86. The
-# archive holds the folder Velmora, every entry with the release's one time
-# (SOURCE_DATE_EPOCH, by default the commit's) and fixed permissions, in a fixed
-# order, so that the same commit packs to the same bytes.
-
-set(needed SOURCE_DIR MODULE_DIR VERSION VENDOR DESCRIPTION URL_BASE HOMEPAGE)
-if(PACK_ONLY)
-    set(needed SOURCE_DIR MODULE_DIR ZIP)
-endif()
-foreach(name IN LISTS needed)
-    if(NOT DEFINED ${name})
-        message(FATAL_ERROR "PowerShellModule.cmake needs -D ${name}=...")
-    endif()
-endforeach()
+#   cmake -D FACTS=FILE -D MODULE_DIR=DIR -D ZIP=FILE -D PACK_ONLY=ON -P PowerShellModule.cmake
+# The module is Velmora/'s files in one Velmora.psm1, with its manifest made
+# from the release facts (the licence at URL_BASE, the project at HOMEPAGE, the
+# facts' unless given), the version's CHANGELOG entry and the exported cmdlets,
+# its help, and the two programs of each width's staged tree (X64_STAGE,
+# X86_STAGE) in bin\x64 and bin\x86, with the DSC 3 resource's manifest beside
+# the 64-bit VelmoraState.exe that it names. The archive holds the folder
+# Velmora, every entry with the release's one time and fixed permissions, in a
+# fixed order, so that the same commit packs to the same bytes.
+include("${CMAKE_CURRENT_LIST_DIR}/../packaging/ReleaseScript.cmake")
+velmora_needs(MODULE_DIR)
 
 if(NOT PACK_ONLY)
-    include("${CMAKE_CURRENT_LIST_DIR}/ReleaseTexts.cmake")
+    include("${SOURCE_DIR}/packaging/ReleaseTexts.cmake")
     velmora_release_notes("${SOURCE_DIR}/CHANGELOG.md" "${VERSION}" notes)
     string(REPLACE "'" "''" RELEASE_NOTES_PS "${notes}")
-    velmora_legal_copyright("${SOURCE_DIR}/LICENSE" COPYRIGHT)
     set(LICENSE_URL "${URL_BASE}/LICENSE")
 
     set(module "${SOURCE_DIR}/powershell/Velmora")
@@ -65,31 +54,17 @@ if(NOT PACK_ONLY)
          DESTINATION "${MODULE_DIR}")
     file(COPY "${module}/en-US/about_Velmora.help.txt" DESTINATION "${MODULE_DIR}/en-US")
     foreach(arch IN ITEMS x64 x86)
-        string(TOUPPER "${arch}_BUILD" variable)
+        string(TOUPPER "${arch}_STAGE" variable)
         if(DEFINED ${variable})
             file(COPY "${${variable}}/Velmora.exe" "${${variable}}/VelmoraState.exe" DESTINATION "${MODULE_DIR}/bin/${arch}")
         endif()
     endforeach()
     # The DSC 3 resource's manifest, beside the 64-bit VelmoraState.exe that it names.
-    if(DEFINED DSC_MANIFEST)
-        file(COPY "${DSC_MANIFEST}" DESTINATION "${MODULE_DIR}/bin/x64")
+    if(DEFINED X64_STAGE)
+        file(COPY "${X64_STAGE}/velmora.dsc.resource.json" DESTINATION "${MODULE_DIR}/bin/x64")
     endif()
 endif()
 
 if(DEFINED ZIP)
-    set(CPACK_VELMORA_SOURCE_DIR "${SOURCE_DIR}")
-    include("${CMAKE_CURRENT_LIST_DIR}/SourceDateEpoch.cmake")
-    get_filename_component(parent "${MODULE_DIR}" DIRECTORY)
-    get_filename_component(name "${MODULE_DIR}" NAME)
-    file(GLOB_RECURSE files RELATIVE "${MODULE_DIR}" "${MODULE_DIR}/*")
-    set(entries "")
-    foreach(file IN LISTS files)
-        velmora_stamp("${MODULE_DIR}/${file}")
-        list(APPEND entries "${name}/${file}")
-    endforeach()
-    list(SORT entries)
-    file(REMOVE "${ZIP}")
-    # -X: no extra fields (owners, other times), -D: no folder entries. A zip
-    # entry's time is local time: TZ is UTC (SourceDateEpoch.cmake).
-    execute_process(COMMAND zip -X -D -q "${ZIP}" ${entries} WORKING_DIRECTORY "${parent}" COMMAND_ERROR_IS_FATAL ANY)
+    velmora_zip("${MODULE_DIR}" "${ZIP}" TOP)
 endif()

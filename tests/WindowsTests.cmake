@@ -1,16 +1,15 @@
-# Tests of the cross-compiled Velmora.exe: its file format and resources, its
-# release archive, and its behaviour under Wine, driven by the native test
-# driver built on the side.
+# Tests of the cross-compiled programs from outside: their file format and
+# resources, their behaviour and their event texts under Wine, driven by the
+# native test driver built on the side, and the guide's msiexec lines. Here too
+# the Wine prefix that every Wine test of the build shares (the fixture wine).
 
 include(ExternalProject)
 
-# Debian's python3-pefile belongs to the system's own Python.
-find_program(SYSTEM_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
 # CACHESIM.dll (sim/wine) and the copies of the programs that import it.
 set(cache_sim_dir "$<TARGET_FILE_DIR:CacheSim>")
-set(wine_sh "${PROJECT_SOURCE_DIR}/scripts/wine.sh")
-set(wine_prefix "${CMAKE_BINARY_DIR}/wineprefix")
-math(EXPR size_bits "${CMAKE_SIZEOF_VOID_P} * 8")
+set(wine_sh "${VELMORA_WINE_SH}")
+set(wine_prefix "${VELMORA_WINE_PREFIX}")
+set(size_bits ${VELMORA_BITS})
 
 set(driver_dir "${CMAKE_BINARY_DIR}/test-driver")
 ExternalProject_Add(test_driver
@@ -32,7 +31,7 @@ endif()
 ExternalProject_Add(sim_velmora
     SOURCE_DIR "${PROJECT_SOURCE_DIR}"
     BINARY_DIR "${sim_dir}"
-    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DVELMORA_BUILD_TESTS=OFF -DVELMORA_SIM_WIN64=${sim_win64}
+    CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DVELMORA_SIM_WIN64=${sim_win64}
     BUILD_COMMAND "${CMAKE_COMMAND}" --build "${sim_dir}" --target Velmora
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
@@ -59,20 +58,9 @@ set(filter [==[${wine_filter}]==])
 set(driver_args --exe [==[$<TARGET_FILE:Velmora>]==] --wine [==[${wine_sh}]==]
     --size-bits ${size_bits} --cache-sim [==[${cache_sim_dir}]==] --sim-exe [==[${sim_dir}/Velmora]==])
 set(environment [==[WINEPREFIX=${wine_prefix}]==])
-include([==[${PROJECT_SOURCE_DIR}/cmake/WineCases.cmake]==])
+include([==[${CMAKE_CURRENT_LIST_DIR}/WineCases.cmake]==])
 ")
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${CMAKE_BINARY_DIR}/wine-cases.cmake")
-
-if(size_bits EQUAL 64)
-    # The DSC 3 resource as it ships, driven from its manifest as dsc drives it:
-    # the x64 VelmoraState.exe, its copy that imports CACHESIM.dll.
-    include("${PROJECT_SOURCE_DIR}/dsc/DscFiles.cmake")
-    add_test(NAME dsc.FileCacheLimit
-        COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/dsc/tests/check_resource.py" wine "${PROJECT_SOURCE_DIR}"
-                --manifest "${VELMORA_DSC_MANIFEST}" --cache-sim "${cache_sim_dir}" --wine "${wine_sh}")
-    set_tests_properties(dsc.FileCacheLimit PROPERTIES
-        ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 600)
-endif()
 
 if(size_bits EQUAL 64)
     # The startup task's events as the Application log shows them: each ID's text
@@ -88,8 +76,6 @@ if(size_bits EQUAL 64)
         ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 300)
 endif()
 
-include("${PROJECT_SOURCE_DIR}/packaging/ReleaseTests.cmake")
-
 if(VELMORA_README_TESTS)
     # The guide's blocks that Wine runs: the deployment guide's msiexec commands,
     # with this build's MSI.
@@ -99,20 +85,6 @@ if(VELMORA_README_TESTS)
                 --version ${PROJECT_VERSION})
     set_tests_properties(readme.wine PROPERTIES
         ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine RESOURCE_LOCK windows-installer TIMEOUT 300)
-
-    # The startup task's script as it ships, run by Wine's cmd with the
-    # CACHESIM.dll copy of Velmora.exe beside it and a stand-in for eventcreate.
-    add_executable(EventCreateStandIn admin/tests/eventcreate.cpp)
-    set_target_properties(EventCreateStandIn PROPERTIES
-        OUTPUT_NAME eventcreate RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/admin")
-    velmora_warnings(EventCreateStandIn)
-    velmora_windows_binary(EventCreateStandIn)
-    add_test(NAME admin.startup-cmd
-        COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/admin/tests/check_admin.py" wine
-                "${PROJECT_SOURCE_DIR}" --wine "${wine_sh}" --cache-sim "${cache_sim_dir}"
-                --eventcreate $<TARGET_FILE:EventCreateStandIn>)
-    set_tests_properties(admin.startup-cmd PROPERTIES
-        ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 600)
 endif()
 
 foreach(program IN ITEMS Velmora VelmoraState)
