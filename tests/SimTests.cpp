@@ -54,31 +54,39 @@ public:
     }
 };
 
-// ---------------------------------------------------------------------------
-// The tables of cli/
+// One row of the table of cli/SimulatedSystem.h, as a test of its own
+// (SimTest.<its rule in CamelCase>): the system in the row's state, one command
+// line, then the exact output, the exit code, the calls the system saw and what
+// it holds afterwards.
+class SimRow : public SimTest {
+public:
+    explicit SimRow(SimCase c) : c_(std::move(c)) {}
 
-TEST_F(SimTest, TheCommandLineCasesOfTheSimulatedSystem)
-{
-    for (const SimCase &c : SimulatedSystemCases()) {
-        if (c.bits != 0 && c.bits != g_tool.sizeBits)
-            continue;
-        SCOPED_TRACE(c.rule + ": " + Describe(c.args) + " on " + Visible(c.state));
-        ToolResult result = Run(c.args, c.state);
-        EXPECT_TRUE(Matches(c.out, result.out));
-        EXPECT_EQ(c.exitCode, result.exitCode);
+    void TestBody() override
+    {
+        SCOPED_TRACE(Describe(c_.args) + " on " + Visible(c_.state));
+        ToolResult result = Run(c_.args, c_.state);
+        EXPECT_TRUE(Matches(c_.out, result.out));
+        EXPECT_EQ(c_.exitCode, result.exitCode);
         EXPECT_EQ("", result.err);
-        EXPECT_EQ(c.calls, Calls());
-        if (c.after.empty()) {
-            EXPECT_EQ(c.state, State()) << "the system changed";
+        EXPECT_EQ(c_.calls, Calls());
+        if (c_.after.empty()) {
+            EXPECT_EQ(c_.state, State()) << "the system changed";
         } else {
             for (const char *key : {"min", "max", "flags"}) {
-                if (StateValue(c.after, key) != "(none)") {
-                    EXPECT_EQ(StateValue(c.after, key), StateValue(State(), key)) << key << " afterwards";
+                if (StateValue(c_.after, key) != "(none)") {
+                    EXPECT_EQ(StateValue(c_.after, key), StateValue(State(), key)) << key << " afterwards";
                 }
             }
         }
     }
-}
+
+private:
+    SimCase c_;
+};
+
+// ---------------------------------------------------------------------------
+// The tables of cli/
 
 TEST_F(SimTest, TheSystemJudgesTheSizesAsWindowsDoes)
 {
@@ -223,3 +231,18 @@ TEST_F(SimTest, RandomCommandLinesAlwaysGetOneOfTheToolsAnswers)
 }
 
 } // namespace
+
+void RegisterSimulatedSystemRows()
+{
+    std::map<std::string, int> named;
+    for (const SimCase &c : SimulatedSystemCases()) {
+        if (c.bits != 0 && c.bits != g_tool.sizeBits)
+            continue;
+        std::string name = TestName(c.rule);
+        // Two rows of one rule are told apart by their place.
+        if (++named[name] > 1)
+            name += std::to_string(named[name]);
+        testing::RegisterTest("SimTest", name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
+                              [c]() -> SimTest * { return new SimRow(c); });
+    }
+}

@@ -8,8 +8,12 @@
 
 #include "ToolRun.h"
 
-// Registers, in WineTests.cpp, the facts of the build's width as tests of their own.
+// Register the rows of the tables at the build's width as tests of their own:
+// the facts of the width under Wine (WineTests.cpp), and on the simulated system
+// the command-line cases (SimTests.cpp) and the wanted states (StateTests.cpp).
 void RegisterWidthFacts();
+void RegisterSimulatedSystemRows();
+void RegisterWantedStateRows();
 
 int main(int argc, char **argv)
 {
@@ -40,5 +44,7 @@ int main(int argc, char **argv)
         return 2;
     }
     RegisterWidthFacts();
+    RegisterSimulatedSystemRows();
+    RegisterWantedStateRows();
     return RUN_ALL_TESTS();
 }
