@@ -4,7 +4,9 @@
 #                          makes, or simulates (VELMORA_SIM_WIN64 off Windows)
 #   VELMORA_WINDOWS_ARCH   win32 or win64, on Windows builds: the archive's name
 #   SYSTEM_PYTHON3         Debian's python3 (its pefile and yaml are the
-#                          system's), which the Windows builds run and the tests
+#                          system's), which the Windows builds run
+#   VELMORA_PYTHON         the command that runs a Python test: that python3,
+#                          with the shared test helpers (tests/support) on its path
 #   VELMORA_PWSH           PowerShell 7, where the tests need it
 #   VELMORA_WINE_SH, VELMORA_WINE_PREFIX
 #                          the Wine set-up and the one prefix that a Windows
@@ -29,6 +31,7 @@ endif()
 
 if(CMAKE_CROSSCOMPILING OR BUILD_TESTING)
     find_program(SYSTEM_PYTHON3 NAMES python3 PATHS /usr/bin NO_DEFAULT_PATH REQUIRED)
+    set(VELMORA_PYTHON "${CMAKE_COMMAND}" -E env "PYTHONPATH=${PROJECT_SOURCE_DIR}/tests/support" "${SYSTEM_PYTHON3}")
 endif()
 if(BUILD_TESTING AND (NOT WIN32 OR VELMORA_WINDOWS_ARCH STREQUAL "win64"))
     find_program(VELMORA_PWSH pwsh PATHS "$ENV{HOME}/.dotnet/tools" REQUIRED)

@@ -20,6 +20,15 @@
 include_guard(GLOBAL)
 include("${PROJECT_SOURCE_DIR}/admin/AdminFiles.cmake")
 
+# The version's one home is project() in CMakeLists.txt: the changelog's newest
+# entry is this version's.
+file(STRINGS "${PROJECT_SOURCE_DIR}/CHANGELOG.md" newest REGEX "^## \\[[0-9]+\\.[0-9]+\\.[0-9]+\\]" LIMIT_COUNT 1)
+if(NOT newest MATCHES "^## \\[${PROJECT_VERSION}\\]")
+    message(FATAL_ERROR "CHANGELOG.md's newest entry is \"${newest}\", not the project's version ${PROJECT_VERSION}: "
+                        "give the version an entry, or set project(VERSION) to the changelog's")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/CHANGELOG.md")
+
 # The product's own for its whole life: never change it.
 set(VELMORA_UPGRADE_CODE "2D264B0A-CF20-4DB2-B414-70CEF38B7757")
 file(STRINGS "${PROJECT_SOURCE_DIR}/LICENSE" copyright REGEX "^Copyright " LIMIT_COUNT 1)

@@ -8,11 +8,23 @@
 
 #include <gtest/gtest.h>
 
-// The three usage lines, as the tool prints them: the one copy of the tests.
-const std::string Usage =
-    "Usage: Velmora [-G|-C|-S minMB maxMB ]\n"
-    "Call [GS]etVelmora()\n"
-    "-G: Get, -C: Clear, -S: Set\n";
+#include <fstream>
+#include <stdexcept>
+
+// The three usage lines, as the tool prints them, each ending in a line break:
+// cli/Usage.txt less its comment.
+inline std::string ReadUsage()
+{
+    std::ifstream file(VELMORA_USAGE);
+    if (!file)
+        throw std::runtime_error("cannot read " + std::string(VELMORA_USAGE));
+    std::string usage, line;
+    while (std::getline(file, line))
+        if (!line.empty() && line[0] != '#')
+            usage += line + "\n";
+    return usage;
+}
+inline const std::string Usage = ReadUsage();
 
 // Stand-ins in an expected output for what a test cannot know: the source line
 // of a report site, and the system's message text (without its line break).

@@ -70,7 +70,7 @@ if(size_bits EQUAL 64)
     velmora_windows_binary(EventText)
     target_link_options(EventText PRIVATE -municode)
     add_test(NAME events.message-table
-        COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/events/check_events.py" --wine "${wine_sh}"
+        COMMAND ${VELMORA_PYTHON} "${PROJECT_SOURCE_DIR}/tests/events/check_events.py" --wine "${wine_sh}"
                 --event-text $<TARGET_FILE:EventText> --program $<TARGET_FILE:VelmoraState>)
     set_tests_properties(events.message-table PROPERTIES
         ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 300)
@@ -80,7 +80,7 @@ if(VELMORA_README_TESTS)
     # The guide's blocks that Wine runs: the deployment guide's msiexec commands,
     # with this build's MSI.
     add_test(NAME readme.wine
-        COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/readme/check_readme.py" wine
+        COMMAND ${VELMORA_PYTHON} "${PROJECT_SOURCE_DIR}/tests/readme/check_readme.py" wine
                 "${PROJECT_SOURCE_DIR}" --wine "${wine_sh}" --msi "${VELMORA_MSI}"
                 --version ${PROJECT_VERSION})
     set_tests_properties(readme.wine PROPERTIES
@@ -89,6 +89,6 @@ endif()
 
 foreach(program IN ITEMS Velmora VelmoraState)
     add_test(NAME pe.${program}
-        COMMAND "${SYSTEM_PYTHON3}" "${PROJECT_SOURCE_DIR}/tests/check_pe.py"
+        COMMAND ${VELMORA_PYTHON} "${PROJECT_SOURCE_DIR}/tests/check_pe.py"
                 $<TARGET_FILE:${program}> "${PROJECT_VERSION}" "${VELMORA_WINDOWS_ARCH}")
 endforeach()

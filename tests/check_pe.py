@@ -14,8 +14,7 @@ import sys
 
 import pefile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__))))
-from checking import Failures  # noqa: E402
+from checking import Failures
 
 failures = Failures()
 expect = failures.expect

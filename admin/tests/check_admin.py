@@ -22,8 +22,7 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ElementTree
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
-from checking import Failures, Sim, limits_of, mode_parser, run, state_of, windows_path  # noqa: E402
+from checking import Failures, Sim, limits_of, mode_parser, run, state_of, windows_path
 
 MiB = 1048576
 UNTOUCHED_GET = "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)\n"

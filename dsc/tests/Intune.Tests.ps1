@@ -13,7 +13,7 @@ param(
 )
 
 BeforeDiscovery {
-    . (Join-Path $PSScriptRoot '../../tests/state/WantedStates.ps1')
+    . (Join-Path $env:VELMORA_TEST_SUPPORT 'WantedStates.ps1')
     $cases = @(Get-WantedStateCase $Table $Bits)
 }
 
@@ -120,7 +120,7 @@ Describe 'The Intune remediation pair' {
 
     It 'is ASCII, and uses no syntax newer than Windows PowerShell 5.1' {
         [IO.File]::ReadAllBytes($Script) | Where-Object { $_ -gt 127 } | Should -BeNullOrEmpty
-        . (Join-Path $PSScriptRoot '../../powershell/tests/WindowsPowerShellSyntax.ps1')
+        . (Join-Path $env:VELMORA_TEST_SUPPORT 'WindowsPowerShellSyntax.ps1')
         Get-SyntaxNewerThan51 $Script | Should -BeNullOrEmpty
     }
 }

@@ -11,10 +11,9 @@ import sys
 
 import yaml
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
-from checking import Failures  # noqa: E402
+from checking import Failures
 
-import schemas  # noqa: E402
+import schemas
 
 failures = Failures()
 expect = failures.expect

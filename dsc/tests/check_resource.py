@@ -17,10 +17,9 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
-from checking import Failures, mode_parser  # noqa: E402
+from checking import Failures, mode_parser
 
-import schemas  # noqa: E402
+import schemas
 
 failures = Failures()
 expect = failures.expect

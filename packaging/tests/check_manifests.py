@@ -17,8 +17,7 @@ import sys
 
 import yaml
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests"))
-from checking import Failures  # noqa: E402
+from checking import Failures
 
 failures = Failures()
 expect = failures.expect

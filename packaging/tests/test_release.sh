@@ -98,6 +98,11 @@ script)
     tsa_pid=""
     trap '[ -z "$tsa_pid" ] || kill "$tsa_pid" 2>/dev/null; rm -rf "$scratch"' EXIT
     python=/usr/bin/python3
+    # check_manifests.py RELEASE_DIR ...: the release's sums and manifests, with the
+    # shared test helpers on Python's path.
+    check_manifests() {
+        PYTHONPATH="$source_dir/tests/support" "$python" "$source_dir/packaging/tests/check_manifests.py" "$@"
+    }
     # The day the changelog gives the release, whatever the commit's time.
     release_date=$(sed -n "s/^## \[$version\] - \([0-9-]*\)$/\1/p" "$source_dir/CHANGELOG.md")
     [ -n "$release_date" ] || fail "CHANGELOG.md has no dated entry of $version"
@@ -121,7 +126,7 @@ script)
     grep -q '^TRIAL: these manifests are for trying only' "$scratch/trial.log" ||
         { cat "$scratch/trial.log"; fail "release.sh --trial did not say the release is for trying only"; }
     grep -q 'git tag' "$scratch/trial.log" && fail "release.sh --trial asked for the commit to be tagged"
-    "$python" "$source_dir/packaging/tests/check_manifests.py" "$scratch/trial" "$version" \
+    check_manifests "$scratch/trial" "$version" \
         "$homepage/releases/download/v$version" "$homepage" "$release_date" || fail "the trial release's manifests"
 
     export VELMORA_RELEASE_URL="https://downloads.velmora.example.org/v$version/"
@@ -167,7 +172,7 @@ script)
     done
     [ ! -e "$scratch/first/Velmora-0.9.0-win64.zip" ] || fail "release.sh left an earlier release's file"
     diff -r "$scratch/first" "$scratch/second" || fail "two releases of one commit differ"
-    "$python" "$source_dir/packaging/tests/check_manifests.py" "$scratch/first" "$version" "$url" \
+    check_manifests "$scratch/first" "$version" "$url" \
         "https://velmora.example.org" "$release_date" || fail "the release's manifests"
     (cd "$scratch/first" && sha256sum --quiet -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS"
     for file in "Velmora-$version-win32.zip" "Velmora-$version-win64.zip" "Velmora-$version-x64.msi" \
@@ -222,7 +227,7 @@ script)
         sh "$scratch/first clone/packaging/release.sh" "$scratch/signed" >"$scratch/signed.log" 2>&1 ||
         { cat "$scratch/signed.log"; fail "release.sh, signed"; }
     grep -q "^Signed with $scratch/signer.p12" "$scratch/signed.log" || fail "release.sh did not say it signed"
-    "$python" "$source_dir/packaging/tests/check_manifests.py" "$scratch/signed" "$version" "$url" \
+    check_manifests "$scratch/signed" "$version" "$url" \
         "https://velmora.example.org" "$release_date" || fail "the signed release's sums or manifests"
     for arch in win32 win64; do
         zip="$scratch/signed/Velmora-$version-$arch.zip"

@@ -14,7 +14,7 @@ param(
 
 BeforeAll {
     Import-Module $Module -Force
-    . (Join-Path $PSScriptRoot '../../tests/state/WantedStates.ps1')
+    . (Join-Path $env:VELMORA_TEST_SUPPORT 'WantedStates.ps1')
     . (Join-Path $PSScriptRoot 'SimulatedSystem.ps1')
     . (Join-Path $PSScriptRoot 'WindowsDoubles.ps1')
     $script:Scratch = New-SimulatedSystem $Velmora 'velmora-pester' $StateExe
@@ -37,7 +37,7 @@ BeforeAll {
 }
 
 BeforeDiscovery {
-    . (Join-Path $PSScriptRoot '../../tests/state/WantedStates.ps1')
+    . (Join-Path $env:VELMORA_TEST_SUPPORT 'WantedStates.ps1')
     $script:WantedStates = @(Get-WantedStateCase $Table $Bits)
     # Every example of every cmdlet's help, as Get-Help gives it.
     $exported = Import-Module $Module -Force -PassThru
@@ -116,8 +116,9 @@ Describe 'Every answer of Velmora' {
         $record.CategoryInfo.Category | Should -Be $Category
         $record.Exception | Should -BeOfType [System.ComponentModel.Win32Exception]
         $record.Exception.NativeErrorCode | Should -Be $Code
-        # Velmora's report line, as the module reads one, with the system's code.
-        $record.Exception.Message -match (& (Get-Module Velmora) { $script:ReportLine }) |
+        # A report line as the README documents it, "FILE.cpp:LINE: Call(CODE): text",
+        # with the system's code.
+        $record.Exception.Message -cmatch '^[A-Za-z]+\.cpp:\d+: [A-Za-z]+\((-?\d+)\): ' |
             Should -BeTrue -Because "the message is a report line: $($record.Exception.Message)"
         $Matches[1] | Should -Be $Code
         if ($Advice) {
@@ -1167,7 +1168,7 @@ Describe 'The module itself' {
     }
 
     It 'uses no syntax newer than Windows PowerShell 5.1' {
-        . (Join-Path $PSScriptRoot 'WindowsPowerShellSyntax.ps1')
+        . (Join-Path $env:VELMORA_TEST_SUPPORT 'WindowsPowerShellSyntax.ps1')
         foreach ($file in Get-ChildItem (Split-Path $Module) -Recurse -Include *.psm1, *.psd1, *.ps1) {
             Get-SyntaxNewerThan51 $file.FullName | Should -BeNullOrEmpty
         }

@@ -13,8 +13,7 @@ import os
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from checking import Failures, windows_path  # noqa: E402
+from checking import Failures, windows_path
 
 COMMAND = "set --minimum 256MB --maximum 12.5% --event-log"
 BEFORE = "1048576 and 1073741824 bytes, flags 0"

@@ -26,8 +26,7 @@ import xml.etree.ElementTree as ElementTree
 
 import yaml
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from checking import Failures, Sim, limits_of, mode_parser, run, state_of  # noqa: E402
+from checking import Failures, Sim, limits_of, mode_parser, run, state_of
 
 LANGUAGES = {"powershell", "bat", "yaml", "xml", "sh", "text"}
 DOCUMENTS = ["README.md", "docs/operations.md", "docs/development.md"]

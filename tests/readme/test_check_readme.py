@@ -11,8 +11,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from checking import Failures  # noqa: E402
+from checking import Failures
 
 # The document, a line of it, what it becomes, and what the checker must then say.
 BREAKS = [
