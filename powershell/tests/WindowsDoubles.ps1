@@ -8,6 +8,7 @@
 #
 #   $global:VelmoraAsked           what the scheduler and the ACL tools were asked
 #   $global:VelmoraTaskXml         the registered task's definition, or $null
+#   $global:VelmoraRemovedTaskXml  the definition of the task last unregistered
 #   $global:VelmoraRegisterFails   Register-ScheduledTask throws, as a refusal
 #   $global:VelmoraToolExit        the exit code of takeown or icacls (0 unless set)
 #   $global:VelmoraRegistry        key path → value name → Value and Kind
@@ -57,6 +58,7 @@ function Install-WindowsDoubles {
     function global:Unregister-ScheduledTask {
         param($TaskName, [switch] $Confirm)
         $global:VelmoraAsked.Add("unregister $TaskName")
+        $global:VelmoraRemovedTaskXml = $global:VelmoraTaskXml
         $global:VelmoraTaskXml = $null
     }
     function global:takeown { $global:VelmoraAsked.Add("takeown $args"); $global:LASTEXITCODE = [int]$global:VelmoraToolExit['takeown'] }
@@ -74,6 +76,7 @@ function Reset-WindowsDoubles {
     $global:VelmoraClasses.Clear()
     $global:VelmoraToolExit = @{}
     $global:VelmoraTaskXml = $null
+    $global:VelmoraRemovedTaskXml = $null
     $global:VelmoraRegisterFails = $false
     $global:VelmoraRegistry = @{}
     $global:VelmoraRegistryFails = $null
@@ -89,6 +92,6 @@ function Reset-WindowsDoubles {
 
 function Remove-WindowsDoubles {
     foreach ($command in $script:WindowsDoubles) { Remove-Item "Function:\$command" -ErrorAction SilentlyContinue }
-    Remove-Variable -Scope Global VelmoraAsked, VelmoraTaskXml, VelmoraRegisterFails, VelmoraRegistry, VelmoraRegistryFails,
+    Remove-Variable -Scope Global VelmoraAsked, VelmoraTaskXml, VelmoraRemovedTaskXml, VelmoraRegisterFails, VelmoraRegistry, VelmoraRegistryFails,
         VelmoraToolExit, VelmoraCountersFail, VelmoraClasses -ErrorAction SilentlyContinue
 }

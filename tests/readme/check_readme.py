@@ -161,77 +161,6 @@ def check_module_record(block, context, failures):
 # this for an elevated Windows; the task scheduler, the ACL tools and the
 # registry are test doubles that log what they are asked, and the task's
 # definition is kept.
-QUICK_START_WINDOWS = """$ErrorActionPreference = 'Stop'
-$PSStyle.OutputRendering = 'PlainText'
-$global:Asked = [System.Collections.Generic.List[string]]::new()
-$global:Registry = @{}
-function Install-Module([string] $Name, [string] $Scope) {
-    $module = Import-Module '{module}' -Global -PassThru
-    & $module {
-        function script:Test-VelmoraWindows { $true }
-        function script:Test-VelmoraElevated { $true }
-        function script:Get-VelmoraOutputCodePage { 65001 }
-        function script:Get-VelmoraRegistryKey([string] $Path) { if ($global:Registry.Contains($Path)) { $global:Registry[$Path] } }
-        function script:Set-VelmoraRegistryKey([string] $Path, $Values) {
-            if ($null -eq $Values) { $global:Registry.Remove($Path) } else { $global:Registry[$Path] = $Values }
-        }
-    }
-}
-# Keeps the definition, and the program its action runs as it was at registration.
-function global:Register-ScheduledTask($TaskName, $Xml, [switch] $Force) {
-    $global:Asked.Add("register $TaskName"); $global:Registered = [xml]$Xml
-    Set-Content -LiteralPath '{task}' -Value $Xml
-    Copy-Item -LiteralPath $global:Registered.Task.Actions.Exec.Command -Destination '{task}.program'
-}
-function global:Get-ScheduledTask($TaskName) {
-    if ($global:Registered) {
-        $exec = $global:Registered.Task.Actions.Exec
-        [pscustomobject]@{ State = 'Ready'; Actions = @([pscustomobject]@{ Execute = $exec.Command; Arguments = $exec.Arguments }); Triggers = @() }
-    }
-}
-function global:Get-ScheduledTaskInfo($TaskName) { [pscustomobject]@{ LastRunTime = $null; LastTaskResult = 267011 } }
-function global:Unregister-ScheduledTask($TaskName, [switch] $Confirm) {
-    $global:Asked.Add("unregister $TaskName"); $global:Registered = $null
-}
-function global:takeown { $global:Asked.Add('takeown'); $global:LASTEXITCODE = 0 }
-function global:icacls { $global:Asked.Add('icacls'); $global:LASTEXITCODE = 0 }
-"""
-
-
-def check_quick_start(block, context, failures):
-    """The README's quick start, whole: installed, made to last, recorded, capped, undone."""
-    sim = Sim(context.velmora, context.scratch, PWSH)
-    # A machine with the module alone: its Register-VelmoraStartupTask puts VelmoraState.exe in Program Files.
-    for program in ("Velmora.exe", "VelmoraState.exe"):
-        os.remove(os.path.join(sim.program, program))
-    task = os.path.join(sim.root, "task.xml")
-    sim.set_state("")
-    untouched = tuple(re.search(r"Min:\[(\d+)\], Max:\[(\d+)\], Flags: (\d+)", sim.velmora_g()).groups())
-    prelude = QUICK_START_WINDOWS.replace("{module}", context.module).replace("{task}", task)
-    result = sim.pwsh(block.text + "\n'asked: ' + ($global:Asked -join ', ')\n'registry: ' + $global:Registry.Count\n",
-                      prelude)
-    failures.expect(block, "exit code", 0, result.returncode)
-    failures.expect(block, "no error", "", result.stderr)
-    failures.expect(block, "the task registered, then removed; the records folder locked", True,
-                    "asked: takeown, icacls, icacls, register Velmora file cache limits, "
-                    "unregister Velmora file cache limits" in result.stdout)
-    definition = open(task, encoding="utf-8").read() if os.path.exists(task) else ""
-    failures.expect(block, "the task runs VelmoraState.exe in Program Files with 256 MB and 2048 MB", True,
-                    f"<Command>{os.path.join(sim.program, 'VelmoraState.exe')}</Command>"
-                    "<Arguments>set --minimum 256MB --maximum 2048MB --event-log</Arguments>" in definition)
-    failures.expect(block, "the program the task ran was the module's VelmoraState", True,
-                    os.path.exists(task + ".program") and
-                    open(task + ".program", "rb").read() == open(sim.velmora_state, "rb").read())
-    failures.expect(block, "what Register put in Program Files gone with the task", [],
-                    sorted(os.listdir(sim.program)) if os.path.isdir(sim.program) else [])
-    failures.expect(block, "the event source and the record gone with the task", True, "registry: 0" in result.stdout)
-    failures.expect(block, "the cap shown: 256 MB and 2048 MB, both hard", True,
-                    re.search(r"MinimumMB\s*: 256\s+MaximumMB\s*: 2048\s+MinimumHard\s*: True\s+MaximumHard\s*: True",
-                              result.stdout) is not None)
-    failures.expect(block, "the record kept", True, os.path.exists(os.path.join(sim.program_data, "Velmora", "before.xml")))
-    failures.expect(block, "the system's own limits back in force", untouched, limits_of(sim.state))
-
-
 def check_winget_path(block, context, failures):
     sim = Sim(context.velmora, context.scratch, PWSH)
     packages = os.path.join(sim.local_app_data, "Microsoft", "WinGet", "Packages")
@@ -407,7 +336,8 @@ BLOCKS = [
     ("powershell", "Expand-Archive \\\\server\\share\\Velmora-@VERSION@-powershell.zip", None,
      "a file share and Program Files: Windows only; the module's own tests import it; parsed"),
     ("powershell", "$limit = Get-VelmoraFileCacheLimit -ErrorAction Stop", ("sim", check_module_record), None),
-    ("powershell", "Install-Module Velmora -Scope AllUsers", ("sim", check_quick_start), None),
+    ("powershell", "Install-Module Velmora -Scope AllUsers", None,
+     "the quick start: powershell.QuickStart runs it whole, as written, with the module's Windows doubles; parsed"),
     ("powershell", "Get-VelmoraFileCacheUsage", None,
      "Windows' performance counters; the module's tests check the cmdlet with a test double; parsed"),
     ("powershell", "Get-VelmoraStartupTask", None,

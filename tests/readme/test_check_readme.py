@@ -15,8 +15,8 @@ from checking import Failures
 
 # The document, a line of it, what it becomes, and what the checker must then say.
 BREAKS = [
-    ("README.md", "Import-Clixml $Record | Restore-VelmoraFileCacheLimit -PassThru", "Get-VelmoraFileCacheLimit",
-     "the system's own limits back in force"),
+    ("docs/operations.md", "Import-Clixml -LiteralPath $Record | Restore-VelmoraFileCacheLimit -ErrorAction Stop -PassThru",
+     "Get-VelmoraFileCacheLimit", "the untouched limits put back"),
     ("docs/operations.md", 'powershell -NoProfile -ExecutionPolicy Bypass -File "$env:ProgramFiles\\Velmora\\restore.ps1"',
      'powershell -NoProfile -ExecutionPolicy Bypass -File "$env:ProgramFiles\\Velmora\\restore.ps1" -Record nowhere',
      "the recorded limits in force"),
