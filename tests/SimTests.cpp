@@ -234,15 +234,5 @@ TEST_F(SimTest, RandomCommandLinesAlwaysGetOneOfTheToolsAnswers)
 
 void RegisterSimulatedSystemRows()
 {
-    std::map<std::string, int> named;
-    for (const SimCase &c : SimulatedSystemCases()) {
-        if (c.bits != 0 && c.bits != g_tool.sizeBits)
-            continue;
-        std::string name = TestName(c.rule);
-        // Two rows of one rule are told apart by their place.
-        if (++named[name] > 1)
-            name += std::to_string(named[name]);
-        testing::RegisterTest("SimTest", name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
-                              [c]() -> SimTest * { return new SimRow(c); });
-    }
+    RegisterRows<SimTest>("SimTest", SimulatedSystemCases(), [](const SimCase &c) { return new SimRow(c); });
 }

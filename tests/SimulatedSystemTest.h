@@ -8,10 +8,12 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
 #include "ToolRun.h"
+#include "cli/CommandFacts.h"
 
 class SimulatedSystemTest : public testing::Test {
 public:
@@ -48,3 +50,21 @@ public:
     std::string statePath_;
     std::string logPath_;
 };
+
+// Registers each row of a table that holds at the build's width as a test of
+// its own, SUITE.<its rule in CamelCase>, two rows of one rule told apart by
+// their place; make(row) gives the test (a Fixture) that checks the row.
+template <typename Fixture, typename Row, typename Make>
+void RegisterRows(const char *suite, const std::vector<Row> &rows, Make make)
+{
+    std::map<std::string, int> named;
+    for (const Row &row : rows) {
+        if (row.bits != 0 && row.bits != g_tool.sizeBits)
+            continue;
+        std::string name = TestName(row.rule);
+        if (++named[name] > 1)
+            name += std::to_string(named[name]);
+        testing::RegisterTest(suite, name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
+                              [row, make]() -> Fixture * { return make(row); });
+    }
+}

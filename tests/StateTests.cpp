@@ -8,7 +8,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <map>
 #include <regex>
 #include <string>
 
@@ -374,15 +373,5 @@ TEST_F(StateSim, AnEventThatCannotBeWrittenFailsNothing)
 
 void RegisterWantedStateRows()
 {
-    std::map<std::string, int> named;
-    for (const WantedStateCase &c : WantedStateCases()) {
-        if (c.bits != 0 && c.bits != g_tool.sizeBits)
-            continue;
-        std::string name = TestName(c.rule);
-        // Two rows of one rule are told apart by their place.
-        if (++named[name] > 1)
-            name += std::to_string(named[name]);
-        testing::RegisterTest("StateSim", name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
-                              [c]() -> StateSim * { return new StateRow(c); });
-    }
+    RegisterRows<StateSim>("StateSim", WantedStateCases(), [](const WantedStateCase &c) { return new StateRow(c); });
 }

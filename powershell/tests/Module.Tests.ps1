@@ -1,21 +1,10 @@
 # The module itself: its manifest, its files, and every example of its help run as written.
-# The module on the simulated system (ModuleSuite.ps1 says how).
-param(
-    [Parameter(Mandatory = $true)] [string] $Module,
-    [Parameter(Mandatory = $true)] [string] $Velmora,
-    [Parameter(Mandatory = $true)] [string] $StateExe,
-    [Parameter(Mandatory = $true)] [string] $Table,
-    [Parameter(Mandatory = $true)] [int] $Bits,
-    [Parameter(Mandatory = $true)] [string] $Version
-)
+# The module on the simulated system, with the parameters every suite of it
+# takes (ModuleSuite.ps1 says how).
+param([string] $Module, [string] $Velmora, [string] $StateExe, [string] $Table, [int] $Bits, [string] $Version)
 
-BeforeAll {
-    . (Join-Path $PSScriptRoot 'ModuleSuite.ps1')
-}
-
-AfterAll {
-    Remove-ModuleSuite
-}
+BeforeAll { . (Join-Path $PSScriptRoot 'ModuleSuite.ps1') }
+AfterAll { Remove-ModuleSuite }
 
 BeforeDiscovery {
     # Every example of every cmdlet's help, as Get-Help gives it.

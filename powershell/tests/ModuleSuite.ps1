@@ -7,6 +7,9 @@
 # elevation and the performance counters, which this machine has not, are test
 # doubles that record what they are asked.
 
+foreach ($name in 'Module', 'Velmora', 'StateExe', 'Table', 'Bits', 'Version') {
+    if (-not (Get-Variable $name -ValueOnly -ErrorAction SilentlyContinue)) { throw "The suite was given no -$name." }
+}
 Import-Module $Module -Force
 . (Join-Path $env:VELMORA_TEST_SUPPORT 'WantedStates.ps1')
 . (Join-Path $PSScriptRoot 'SimulatedSystem.ps1')
@@ -28,6 +31,18 @@ $script:SetRefusals = @{
     'cannot-hold' = @('Velmora.SizesRefused')
     'memory'      = @('Velmora.MemoryUnreadable')
     'system'      = @('Velmora.SystemCallFailed')
+}
+
+# For a BeforeEach of the cmdlets that need Windows: Windows, as far as the
+# module can tell (its code page a test double too), memory 8 GiB, and Program
+# Files and ProgramData folders of the test's own.
+function Enter-SimulatedWindows {
+    Mock -ModuleName Velmora Test-VelmoraWindows { $true }
+    Mock -ModuleName Velmora Get-VelmoraOutputCodePage { 65001 }
+    Set-SimulatedSystem 'memory=8589934592'
+    $root = Join-Path $script:Scratch ([guid]::NewGuid())
+    $env:ProgramFiles = Join-Path $root 'Program Files'
+    $env:ProgramData = Join-Path $root 'ProgramData'
 }
 
 # For the suite's AfterAll: the module and the simulated system go.

@@ -1,15 +1,9 @@
 # The README's quick start, whole and as written (its one copy is the README's
 # block that starts with Install-Module): installed, made to last, recorded,
 # capped, undone, on the simulated system with the suite's Windows doubles.
-# The module on the simulated system (ModuleSuite.ps1 says how).
-param(
-    [Parameter(Mandatory = $true)] [string] $Module,
-    [Parameter(Mandatory = $true)] [string] $Velmora,
-    [Parameter(Mandatory = $true)] [string] $StateExe,
-    [Parameter(Mandatory = $true)] [string] $Table,
-    [Parameter(Mandatory = $true)] [int] $Bits,
-    [Parameter(Mandatory = $true)] [string] $Version
-)
+# The module on the simulated system, with the parameters every suite of it
+# takes (ModuleSuite.ps1 says how).
+param([string] $Module, [string] $Velmora, [string] $StateExe, [string] $Table, [int] $Bits, [string] $Version)
 
 BeforeAll {
     . (Join-Path $PSScriptRoot 'ModuleSuite.ps1')
@@ -29,14 +23,8 @@ AfterAll {
 Describe "The README's quick start" {
     BeforeEach {
         Reset-WindowsDoubles
-        # Windows, elevated, as far as the module can tell; memory 8 GiB.
-        Mock -ModuleName Velmora Test-VelmoraWindows { $true }
+        Enter-SimulatedWindows
         Mock -ModuleName Velmora Test-VelmoraElevated { $true }
-        Mock -ModuleName Velmora Get-VelmoraOutputCodePage { 65001 }
-        Set-SimulatedSystem 'memory=8589934592'
-        $root = Join-Path $script:Scratch ([guid]::NewGuid())
-        $env:ProgramFiles = Join-Path $root 'Program Files'
-        $env:ProgramData = Join-Path $root 'ProgramData'
         # The module is imported already: installing it is nothing more here.
         function global:Install-Module { param([string] $Name, [string] $Scope) }
     }

@@ -1,21 +1,10 @@
 # Restore-VelmoraFileCacheLimit: putting back recorded limits.
-# The module on the simulated system (ModuleSuite.ps1 says how).
-param(
-    [Parameter(Mandatory = $true)] [string] $Module,
-    [Parameter(Mandatory = $true)] [string] $Velmora,
-    [Parameter(Mandatory = $true)] [string] $StateExe,
-    [Parameter(Mandatory = $true)] [string] $Table,
-    [Parameter(Mandatory = $true)] [int] $Bits,
-    [Parameter(Mandatory = $true)] [string] $Version
-)
+# The module on the simulated system, with the parameters every suite of it
+# takes (ModuleSuite.ps1 says how).
+param([string] $Module, [string] $Velmora, [string] $StateExe, [string] $Table, [int] $Bits, [string] $Version)
 
-BeforeAll {
-    . (Join-Path $PSScriptRoot 'ModuleSuite.ps1')
-}
-
-AfterAll {
-    Remove-ModuleSuite
-}
+BeforeAll { . (Join-Path $PSScriptRoot 'ModuleSuite.ps1') }
+AfterAll { Remove-ModuleSuite }
 
 Describe 'Putting back recorded limits' {
     It 'a record with flags <Flags> of <Min> and <Max> bytes: <Calls>' -ForEach @(

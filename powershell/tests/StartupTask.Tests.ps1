@@ -1,21 +1,10 @@
 # Register-, Get- and Unregister-VelmoraStartupTask, and Initialize-VelmoraRecordFolder.
-# The module on the simulated system (ModuleSuite.ps1 says how).
-param(
-    [Parameter(Mandatory = $true)] [string] $Module,
-    [Parameter(Mandatory = $true)] [string] $Velmora,
-    [Parameter(Mandatory = $true)] [string] $StateExe,
-    [Parameter(Mandatory = $true)] [string] $Table,
-    [Parameter(Mandatory = $true)] [int] $Bits,
-    [Parameter(Mandatory = $true)] [string] $Version
-)
+# The module on the simulated system, with the parameters every suite of it
+# takes (ModuleSuite.ps1 says how).
+param([string] $Module, [string] $Velmora, [string] $StateExe, [string] $Table, [int] $Bits, [string] $Version)
 
-BeforeAll {
-    . (Join-Path $PSScriptRoot 'ModuleSuite.ps1')
-}
-
-AfterAll {
-    Remove-ModuleSuite
-}
+BeforeAll { . (Join-Path $PSScriptRoot 'ModuleSuite.ps1') }
+AfterAll { Remove-ModuleSuite }
 
 Describe 'The startup task' {
     BeforeAll {
@@ -71,13 +60,7 @@ Describe 'The startup task' {
 
     BeforeEach {
         Reset-WindowsDoubles
-        # Windows, as far as the module can tell; its code page is a test double too, its memory 8 GiB.
-        Mock -ModuleName Velmora Test-VelmoraWindows { $true }
-        Mock -ModuleName Velmora Get-VelmoraOutputCodePage { 65001 }
-        Set-SimulatedSystem 'memory=8589934592'
-        $root = Join-Path $script:Scratch ([guid]::NewGuid())
-        $env:ProgramFiles = Join-Path $root 'Program Files'
-        $env:ProgramData = Join-Path $root 'ProgramData'
+        Enter-SimulatedWindows
         $program = Join-Path $env:ProgramFiles 'Velmora'
     }
 
