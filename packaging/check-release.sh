@@ -32,7 +32,8 @@ http://* | https://*)
     published="$scratch/$name"
     curl -fsSL -o "$published" "$1"
     ;;
-*) published=$1 ;;
+/*) published=$1 ;;
+*) published="$PWD/$1" ;;
 esac
 case $name in
 Velmora-*-win32.zip) kind=zip arch=win32 version=${name#Velmora-} version=${version%-win32.zip} ;;

@@ -158,15 +158,15 @@ for arch in win32 win64; do
         cat "$scratch/$arch.log" >&2
         exit 1
     }
+    if [ "$arch" = win32 ]; then x86_stage=$STAGE; else x64_stage=$STAGE; fi
 done
-. "$scratch/win64/release.env"
 # What each script takes beside its own: the facts, and where this release is published.
 set -- -D "FACTS=$FACTS" -D "HOMEPAGE=$homepage" -D "URL_BASE=$url_base"
 
 # The PowerShell module, with the programs as the archives hold them, and its
 # script, manifest and view signed like them, so that AllSigned runs it.
 module="$scratch/powershell/Velmora"
-cmake "$@" -D "MODULE_DIR=$module" -D "X64_STAGE=$scratch/win64/stage" -D "X86_STAGE=$scratch/win32/stage" \
+cmake "$@" -D "MODULE_DIR=$module" -D "X64_STAGE=$x64_stage" -D "X86_STAGE=$x86_stage" \
     -P "$root/powershell/PowerShellModule.cmake"
 if [ -n "$pkcs12" ]; then
     for file in $MODULE_SIGNED; do
@@ -179,7 +179,7 @@ cmake "$@" -D "MODULE_DIR=$module" -D "ZIP=$made/Velmora-$version-powershell.zip
 # The per-machine Windows Installer package, of the 64-bit staged tree; signed
 # like the programs. Then the Chocolatey package that carries it.
 msi="$made/Velmora-$version-x64.msi"
-cmake "$@" -D "STAGE=$STAGE" -D "MSI=$msi" -P "$root/packaging/ReleaseMsi.cmake"
+cmake "$@" -D "STAGE=$x64_stage" -D "MSI=$msi" -P "$root/packaging/ReleaseMsi.cmake"
 [ -z "$pkcs12" ] || sign "$msi"
 cmake "$@" -D "MSI=$msi" -D "NUPKG=$made/velmora.$version.nupkg" -P "$root/packaging/ReleaseChocolatey.cmake"
 

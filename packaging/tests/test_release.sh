@@ -177,7 +177,8 @@ script)
     (cd "$scratch/first" && sha256sum --quiet -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS"
     for file in "Velmora-$version-win32.zip" "Velmora-$version-win64.zip" "Velmora-$version-x64.msi" \
         "velmora.$version.nupkg"; do
-        sh "$scratch/first clone/packaging/check-release.sh" "$scratch/first/$file" >"$scratch/check.log" 2>&1 ||
+        # Named as a file of the folder it runs in.
+        (cd "$scratch/first" && sh "$scratch/first clone/packaging/check-release.sh" "$file") >"$scratch/check.log" 2>&1 ||
             { cat "$scratch/check.log"; fail "check-release.sh does not recognise $file"; }
         grep -q '^SAME' "$scratch/check.log" || { cat "$scratch/check.log"; fail "check-release.sh said no SAME"; }
     done
