@@ -9,9 +9,5 @@
 # that the release signs is refused.
 include("${CMAKE_CURRENT_LIST_DIR}/ReleaseScript.cmake")
 velmora_needs(STAGE ARCHIVE)
-foreach(file IN LISTS SIGNED)
-    if(NOT EXISTS "${STAGE}/${file}")
-        message(FATAL_ERROR "${STAGE} holds no ${file}: stage the build with cmake --install first")
-    endif()
-endforeach()
+velmora_staged("${STAGE}")
 velmora_zip("${STAGE}" "${ARCHIVE}")

@@ -1,7 +1,7 @@
 # Velmora's release facts, each taken from its one home when the build is
-# configured, and written for whatever packs a release:
-#   <build>/release-facts.cmake   for the packaging scripts (cmake -D FACTS=... -P)
-#   <build>/release.env           for the release scripts (sh)
+# configured, and written to <build>/release-facts.cmake for the packaging
+# scripts (cmake -D FACTS=... -P); a Windows build also gives the release
+# scripts (sh) those they need in <build>/release.env (packaging/CMakeLists.txt).
 # They are:
 #   VERSION, DESCRIPTION, HOMEPAGE   project() in CMakeLists.txt
 #   VENDOR                           VELMORA_VENDOR in CMakeLists.txt
@@ -15,8 +15,6 @@
 #                                    administrator's scripts (admin/AdminFiles.cmake)
 #   MODULE_SIGNED                    the module's files that it signs
 #   SOURCE_DIR                       the source tree
-# and, in release.env alone, STAGE and ARCHIVE: this build's staged tree and
-# its release archive.
 include_guard(GLOBAL)
 include("${PROJECT_SOURCE_DIR}/admin/AdminFiles.cmake")
 

@@ -17,6 +17,7 @@
 # same bytes. HOMEPAGE, for Programs and Features, is the facts' unless given.
 include("${CMAKE_CURRENT_LIST_DIR}/ReleaseScript.cmake")
 velmora_needs(STAGE MSI)
+velmora_staged("${STAGE}")
 include("${SOURCE_DIR}/admin/AdminFiles.cmake")
 string(UUID PRODUCT_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora ${VERSION} x64" TYPE SHA1 UPPER)
 
@@ -26,11 +27,6 @@ file(COPY "${STAGE}/" DESTINATION "${work}/files")
 configure_file("${VELMORA_EARLIER_STARTUP}" "${work}/files/startup.cmd" COPYONLY)
 file(GLOB packed RELATIVE "${work}/files" "${work}/files/*")
 list(SORT packed)
-foreach(file IN LISTS SIGNED)
-    if(NOT file IN_LIST packed)
-        message(FATAL_ERROR "${STAGE} holds no ${file}: stage the 64-bit build with cmake --install first")
-    endif()
-endforeach()
 # One component a file, each file with the release's one time, which the
 # cabinet keeps.
 set(FILE_COMPONENTS "")
