@@ -1,12 +1,9 @@
-# velmora_windows_binary(TARGET): the settings every Windows binary of the
-# project is built with: the system DLLs as its only imports, and the same
-# bytes from every build folder.
+# What every Windows build compiles: resource scripts (the programs' manifest
+# and version information, res/), and velmora_windows_binary(TARGET).
 include_guard(GLOBAL)
-
-# Resource scripts: the programs' manifest and version information (res/).
 enable_language(RC)
 
-# The settings every Windows binary of the project is built with, the tool and
+# velmora_windows_binary(TARGET): the settings every Windows binary of the project is built with, the tool and
 # the programs that tests and benchmarks set beside it alike: nothing to import
 # but the system's DLLs, no link time stamp, no symbols and no build path, so
 # that the same source gives the same bytes in any folder; and the same headers: subsystem version 6.0
