@@ -47,36 +47,29 @@ if(NOT status EQUAL 0 OR NOT EXISTS "${built}")
     message(FATAL_ERROR "wixl failed: ${errors}")
 endif()
 
-# msibuild DATABASE -i TABLE.idt, or fail.
-function(velmora_msi_import idt)
-    execute_process(COMMAND msibuild "${built}" -i "${idt}" RESULT_VARIABLE status ERROR_VARIABLE errors)
+# velmora_msibuild(-i TABLE.idt | -q QUERY): msibuild on the package, importing
+# a table or running an SQL change, or fail.
+function(velmora_msibuild option value)
+    execute_process(COMMAND msibuild "${built}" ${option} "${value}" RESULT_VARIABLE status ERROR_VARIABLE errors)
     if(NOT status EQUAL 0)
-        message(FATAL_ERROR "msibuild -i ${idt} failed: ${errors}")
+        message(FATAL_ERROR "msibuild ${option} \"${value}\" failed: ${errors}")
     endif()
 endfunction()
 
-# msibuild DATABASE -q QUERY (SQL), or fail.
-function(velmora_msi_query query)
-    execute_process(COMMAND msibuild "${built}" -q "${query}" RESULT_VARIABLE status ERROR_VARIABLE errors)
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "msibuild -q \"${query}\" failed: ${errors}")
-    endif()
-endfunction()
-
-velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt")
+velmora_msibuild(-i "${CMAKE_CURRENT_LIST_DIR}/msi/Environment.idt")
 # The event source's key as an earlier eventcreate made it goes before the
 # package writes its own (msi/RemoveRegistry.idt).
-velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/RemoveRegistry.idt")
+velmora_msibuild(-i "${CMAKE_CURRENT_LIST_DIR}/msi/RemoveRegistry.idt")
 # Where a Velmora.exe that no package installed may be: %ProgramFiles%\Velmora,
 # which an archive may have filled (msi/DrLocator.idt; the search below).
-velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/DrLocator.idt")
+velmora_msibuild(-i "${CMAKE_CURRENT_LIST_DIR}/msi/DrLocator.idt")
 # A folder given outside Program Files gets Program Files' permissions, so that
 # no user can change what the startup task runs as SYSTEM: SYSTEM and
 # Administrators full control, Users read and run, nothing inherited from above
 # (msi/MsiLockPermissionsEx.idt, on the folder that msi/CreateFolder.idt names).
 # Under Program Files the folder inherits that folder's own.
-velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/CreateFolder.idt")
-velmora_msi_import("${CMAKE_CURRENT_LIST_DIR}/msi/MsiLockPermissionsEx.idt")
+velmora_msibuild(-i "${CMAKE_CURRENT_LIST_DIR}/msi/CreateFolder.idt")
+velmora_msibuild(-i "${CMAKE_CURRENT_LIST_DIR}/msi/MsiLockPermissionsEx.idt")
 # velmora_file_version(FILE VERSION LANGUAGE): the file version and language of
 # FILE's version resource, as Windows Installer compares them (1.0.0.0, 1033),
 # read from its VS_FIXEDFILEINFO and its translation; empty where it has none.
@@ -122,8 +115,8 @@ endfunction()
 foreach(file IN LISTS packed)
     velmora_file_version("${work}/files/${file}" file_version file_language)
     if(file_version)
-        velmora_msi_query("UPDATE `File` SET `Version` = '${file_version}', `Language` = '${file_language}' WHERE `File` = '${file}'")
-        velmora_msi_query("DELETE FROM `MsiFileHash` WHERE `File_` = '${file}'")
+        velmora_msibuild(-q "UPDATE `File` SET `Version` = '${file_version}', `Language` = '${file_language}' WHERE `File` = '${file}'")
+        velmora_msibuild(-q "DELETE FROM `MsiFileHash` WHERE `File_` = '${file}'")
     endif()
 endforeach()
 
@@ -165,7 +158,7 @@ foreach(query IN ITEMS
         # ignored (64).
         "INSERT INTO `CustomAction` (`Action`, `Type`, `Source`, `Target`) VALUES ('RemoveStartupTask', 3170, 'TARGETDIR', '\"[System64Folder]schtasks.exe\" /Delete /TN \"${task_name}\" /F')"
         "INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`) VALUES ('RemoveStartupTask', 'REMOVE=\"ALL\" AND NOT UPGRADINGPRODUCTCODE', 1600)")
-    velmora_msi_query("${query}")
+    velmora_msibuild(-q "${query}")
 endforeach()
 # The standard actions that apply the environment and the created folder's rows
 # (wixl sequences neither), at their standard places in the sequence.
@@ -177,7 +170,7 @@ endif()
 string(REPLACE "\r\n" "\n" sequence "${sequence}")
 string(APPEND sequence "RemoveEnvironmentStrings\t\t3300\nRemoveFolders\t\t3600\nCreateFolders\t\t3700\nWriteEnvironmentStrings\t\t5200\n")
 file(WRITE "${work}/InstallExecuteSequence.idt" "${sequence}")
-velmora_msi_import("${work}/InstallExecuteSequence.idt")
+velmora_msibuild(-i "${work}/InstallExecuteSequence.idt")
 
 # The package code: a name-based UUID over the whole database, every table and
 # every stream but the summary information (which holds it) and a signature's
@@ -221,7 +214,7 @@ string(UUID PACKAGE_CODE NAMESPACE "${UPGRADE_CODE}" NAME "Velmora package ${dat
 string(TIMESTAMP saved "%Y/%m/%d %H:%M:%S" UTC)
 file(WRITE "${work}/_SummaryInformation.idt"
     "PropertyId\tValue\ni2\tl255\n_SummaryInformation\tPropertyId\n9\t{${PACKAGE_CODE}}\n12\t${saved}\n13\t${saved}\n")
-velmora_msi_import("${work}/_SummaryInformation.idt")
+velmora_msibuild(-i "${work}/_SummaryInformation.idt")
 
 file(RENAME "${built}" "${MSI}")
 file(REMOVE_RECURSE "${work}")
