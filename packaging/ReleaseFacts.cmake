@@ -6,6 +6,7 @@
 #   VERSION, DESCRIPTION, HOMEPAGE   project() in CMakeLists.txt
 #   VENDOR                           VELMORA_VENDOR in CMakeLists.txt
 #   COPYRIGHT                        LICENSE's copyright line and licence name
+#   COPYRIGHT_LINE                   LICENSE's copyright line alone
 #   UPGRADE_CODE                     the MSI's, for the product's whole life (here)
 #   RELEASE_PATH                     where under HOMEPAGE a release's files are
 #                                    published (releases/download/vVERSION); a
@@ -52,6 +53,7 @@ set(VERSION [==[@PROJECT_VERSION@]==])
 set(DESCRIPTION [==[@PROJECT_DESCRIPTION@]==])
 set(VENDOR [==[@VELMORA_VENDOR@]==])
 set(COPYRIGHT [==[@VELMORA_LEGAL_COPYRIGHT@]==])
+set(COPYRIGHT_LINE [==[@copyright@]==])
 set(UPGRADE_CODE [==[@VELMORA_UPGRADE_CODE@]==])
 set(RELEASE_PATH [==[@VELMORA_RELEASE_PATH@]==])
 set(SIGNED @VELMORA_SIGNED@)

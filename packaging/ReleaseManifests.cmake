@@ -11,8 +11,6 @@ include("${CMAKE_CURRENT_LIST_DIR}/ReleaseScript.cmake")
 velmora_needs(RELEASE_DIR)
 set(source "${SOURCE_DIR}")
 set(PUBLISHER "${VENDOR}")
-# winget's Copyright is the licence's copyright line alone.
-file(STRINGS "${source}/LICENSE" COPYRIGHT REGEX "^Copyright " LIMIT_COUNT 1)
 set(LICENSE_URL "${URL_BASE}/LICENSE")
 set(RELEASE_NOTES_URL "${URL_BASE}/CHANGELOG.md")
 # Where the next release's archives will be, for Scoop's autoupdate.
