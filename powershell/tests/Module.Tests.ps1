@@ -28,6 +28,50 @@ Describe 'The module itself' {
         { Invoke-Expression $Command } | Should -Throw -ErrorId "Velmora.NotWindows,$name"
     }
 
+    # A script that reads $err[0] after -ErrorVariable err must find the
+    # cmdlet's one error there, as for any cmdlet: an exception caught inside the
+    # module on its way would be in the variable too, ahead of it.
+    Context 'a failure is one error in the caller''s -ErrorVariable' {
+        BeforeAll { Install-WindowsDoubles }
+        AfterAll { Remove-WindowsDoubles }
+        BeforeEach {
+            Reset-WindowsDoubles
+            Enter-SimulatedWindows
+            Mock -ModuleName Velmora Test-VelmoraWindows { $true }
+            Mock -ModuleName Velmora Test-VelmoraElevated { $false }
+        }
+
+        It '<Why>: <Id>' -ForEach @(
+            @{ Why = 'a read refused'; State = 'fail.GetSystemFileCacheSize=5'
+                Command = { Get-VelmoraFileCacheLimit -ErrorVariable caught }; Id = 'Velmora.SystemCallFailed,Get-VelmoraFileCacheLimit' }
+            @{ Why = 'a clear refused'; State = 'fail.SetSystemFileCacheSize=5'
+                Command = { Clear-VelmoraFileCacheLimit -ErrorVariable caught }; Id = 'Velmora.SystemCallFailed,Clear-VelmoraFileCacheLimit' }
+            @{ Why = 'sizes above memory'; State = 'memory=2147483648'
+                Command = { Set-VelmoraFileCacheLimit 256MB 2049MB -ErrorVariable caught }; Id = 'Velmora.SizesRefused,Set-VelmoraFileCacheLimit' }
+            @{ Why = 'a record of one hard limit'; State = ''
+                Command = { Restore-VelmoraFileCacheLimit 1MB 1GB 1 -ErrorVariable caught }; Id = 'Velmora.RecordNotRestorable,Restore-VelmoraFileCacheLimit' }
+            @{ Why = 'a restore applied in part'; State = 'fail.GetSystemFileCacheSize=5'
+                Command = { Restore-VelmoraFileCacheLimit 512MB 4000MB 0 -ErrorVariable caught }; Id = 'Velmora.RestorePartlyApplied,Restore-VelmoraFileCacheLimit' }
+            @{ Why = 'a record folder made without elevation'; State = ''
+                Command = { Initialize-VelmoraRecordFolder -ErrorVariable caught }; Id = 'Velmora.NotElevated,Initialize-VelmoraRecordFolder' }
+            @{ Why = 'a task registered without elevation'; State = ''
+                Command = { Register-VelmoraStartupTask 256MB 2GB -ErrorVariable caught }; Id = 'Velmora.NotElevated,Register-VelmoraStartupTask' }
+        ) {
+            Set-SimulatedSystem $State
+            $caught = @()
+            $thrown = $null
+            $ErrorActionPreference = 'SilentlyContinue'
+            try {
+                . $Command
+            } catch {
+                $thrown = $_
+            }
+            $caught.Count | Should -Be 1 -Because "the variable held: $(($caught | ForEach-Object { "$_" }) -join ' | ')"
+            $record = if ($thrown) { $thrown } else { $caught[0] }
+            $record.FullyQualifiedErrorId | Should -Be $Id
+        }
+    }
+
     It '<Name> has a synopsis, a description, every parameter described and an explained example' -ForEach @(
         (Import-PowerShellDataFile $Module).FunctionsToExport | ForEach-Object { @{ Name = $_ } }
     ) {

@@ -17,7 +17,8 @@ function ConvertFrom-VelmoraRecordFlags {
 }
 
 # Puts the record back, or refuses it (Velmora.RecordNotRestorable) with
-# nothing applied; writes its errors and, with PassThru, the limits in force.
+# nothing applied: Error, the record for the cmdlet to write, and, with
+# PassThru, Limit, the limits in force. Cmdlet is asked ShouldProcess.
 function Invoke-VelmoraRestore {
     param([System.Management.Automation.PSCmdlet] $Cmdlet, [uint64] $MinimumBytes, [uint64] $MaximumBytes,
           [object] $Flags, [switch] $PassThru)
@@ -37,8 +38,7 @@ function Invoke-VelmoraRestore {
     }
     if ($why) {
         $exception = New-Object System.ArgumentException("The recorded limits $record cannot be put back, as $($why): only a restart restores them")
-        $Cmdlet.WriteError((New-VelmoraError $exception 'Velmora.RecordNotRestorable' InvalidData $record))
-        return
+        return [pscustomobject]@{ Limit = $null; Error = (New-VelmoraError $exception 'Velmora.RecordNotRestorable' InvalidData $record) }
     }
     $minimum = ConvertTo-VelmoraWholeMB $MinimumBytes
     $maximum = ConvertTo-VelmoraWholeMB $MaximumBytes
@@ -48,12 +48,11 @@ function Invoke-VelmoraRestore {
         $action += ', then switch both hard limits off'
     }
     if (-not $Cmdlet.ShouldProcess((Get-VelmoraComputerName), $action)) {
-        return
+        return [pscustomobject]@{ Limit = $null; Error = $null }
     }
     $set = Invoke-Velmora -Arguments '-S', "$minimum", "$maximum" -Call Set
     if ($set.Error) {
-        $Cmdlet.WriteError($set.Error)
-        return
+        return [pscustomobject]@{ Limit = $null; Error = $set.Error }
     }
     $done = "The file cache limits were set to $minimum MB and $maximum MB with both hard limits on"
     if ($clear) {
@@ -67,14 +66,15 @@ function Invoke-VelmoraRestore {
             $exception = New-Object System.InvalidOperationException(
                 "The restore was applied in part. $done (Velmora -S $minimum $maximum), but switching them off (Velmora -C) failed: $($off.Error.Exception.Message); $now.",
                 $off.Error.Exception)
-            $Cmdlet.WriteError((New-VelmoraError $exception 'Velmora.RestorePartlyApplied' InvalidResult $record 'Run Clear-VelmoraFileCacheLimit once what made Velmora -C fail is mended, or restart to go back to the system''s own limits.'))
-            return
+            $partly = New-VelmoraError $exception 'Velmora.RestorePartlyApplied' InvalidResult $record 'Run Clear-VelmoraFileCacheLimit once what made Velmora -C fail is mended, or restart to go back to the system''s own limits.'
+            return [pscustomobject]@{ Limit = $null; Error = $partly }
         }
         $done = "The recorded limits were put back: $minimum MB and $maximum MB, both hard limits off"
     }
     if ($PassThru) {
-        Write-VelmoraReadBack -Cmdlet $Cmdlet -Done $done
+        return Get-VelmoraReadBack -Done $done
     }
+    return [pscustomobject]@{ Limit = $null; Error = $null }
 }
 
 # One wanted state is one object: the error for a pipeline that brought more,

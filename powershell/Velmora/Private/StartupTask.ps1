@@ -79,10 +79,11 @@ function Get-VelmoraRecordFolderSteps {
     )
 }
 
-# Runs the steps, each after ShouldProcess: true where all were done. -WhatIf
-# shows every step; a step declined at -Confirm ends the run, and one that fails
-# ends the cmdlet with ErrorId, both with the steps before it undone. The steps
-# see the caller's variables.
+# Runs the steps, each after ShouldProcess, all or nothing: Done is true where
+# all were done. -WhatIf shows every step; a step declined at -Confirm ends the
+# run, and one that fails gives Error, the record ErrorId for the cmdlet to end
+# with, both with the steps before it undone. The steps see the caller's
+# variables, and fail by throwing, as a cmdlet with -ErrorAction Stop does.
 function Invoke-VelmoraSteps {
     param([System.Management.Automation.PSCmdlet] $Cmdlet, [object[]] $Steps, [string] $NotDone, [string] $ErrorId)
     $stepsDone = @()
@@ -95,7 +96,7 @@ function Invoke-VelmoraSteps {
         } else {
             Write-Verbose "Step $($step.Name): $($step.Action) ($($step.Target))"
             try {
-                & $step.Do
+                $null = & $step.Do
                 $stepsDone += $step
                 continue
             } catch {
@@ -104,7 +105,7 @@ function Invoke-VelmoraSteps {
         }
         $undone = Undo-VelmoraSteps $stepsDone
         if (-not $failure) {
-            return $false
+            return [pscustomobject]@{ Done = $false; Error = $null }
         }
         $said = 'no step was done before it'
         if ($stepsDone) {
@@ -113,9 +114,9 @@ function Invoke-VelmoraSteps {
         $exception = New-Object System.InvalidOperationException(
             "$($NotDone): the step '$($step.Name)' ($($step.Action): $($step.Target)) failed: $($failure.Exception.Message); $said.",
             $failure.Exception)
-        $Cmdlet.ThrowTerminatingError((New-VelmoraError $exception $ErrorId WriteError $step.Name))
+        return [pscustomobject]@{ Done = $false; Error = (New-VelmoraError $exception $ErrorId WriteError $step.Name) }
     }
-    return -not $WhatIfPreference
+    return [pscustomobject]@{ Done = -not $WhatIfPreference; Error = $null }
 }
 
 # -RepeatEvery as the interval it is: a TimeSpan, or text that reads as one

@@ -7,17 +7,6 @@ function Get-VelmoraComputerName {
     return [Environment]::MachineName
 }
 
-# Ends the cmdlet with Velmora.NotWindows where Windows is not: the task
-# scheduler, the ACL tools and the performance counters are Windows' own.
-function Assert-VelmoraWindows {
-    param([System.Management.Automation.PSCmdlet] $Cmdlet)
-    if (-not (Test-VelmoraWindows)) {
-        $exception = New-Object System.PlatformNotSupportedException(
-            "$($Cmdlet.MyInvocation.MyCommand.Name) needs Windows: it uses the task scheduler, the ACL tools or the performance counters, which this system has not.")
-        $Cmdlet.ThrowTerminatingError((New-VelmoraError $exception 'Velmora.NotWindows' NotImplemented $null))
-    }
-}
-
 function Test-VelmoraElevated {
     if (-not (Test-VelmoraWindows)) {
         return $false
@@ -26,17 +15,27 @@ function Test-VelmoraElevated {
     return $principal.IsInRole([Security.Principal.WindowsBuiltInRole]::Administrator)
 }
 
-function Assert-VelmoraElevated {
-    param([System.Management.Automation.PSCmdlet] $Cmdlet)
-    if (-not (Test-VelmoraElevated)) {
+# Whether the cmdlet Command can run here: Error is Velmora.NotWindows where
+# Windows is not (the task scheduler, the ACL tools and the performance counters
+# are Windows' own), or, with Elevated, Velmora.NotElevated without an elevated
+# token; else $null.
+function Get-VelmoraPlatformRefusal {
+    param([string] $Command, [switch] $Elevated)
+    $record = $null
+    if (-not (Test-VelmoraWindows)) {
+        $exception = New-Object System.PlatformNotSupportedException(
+            "$Command needs Windows: it uses the task scheduler, the ACL tools or the performance counters, which this system has not.")
+        $record = New-VelmoraError $exception 'Velmora.NotWindows' NotImplemented $null
+    } elseif ($Elevated -and -not (Test-VelmoraElevated)) {
         $exception = New-Object System.UnauthorizedAccessException(
-            "$($Cmdlet.MyInvocation.MyCommand.Name) changes Program Files and the task scheduler: run it in an elevated PowerShell")
+            "$Command changes Program Files and the task scheduler: run it in an elevated PowerShell")
         $record = New-VelmoraError $exception 'Velmora.NotElevated' PermissionDenied $null 'Run it in an elevated PowerShell (Run as administrator), or preview it with -WhatIf.'
-        $Cmdlet.ThrowTerminatingError($record)
     }
+    return [pscustomobject]@{ Error = $record }
 }
 
-# Runs a Windows tool (takeown, icacls) and throws unless it ends with 0.
+# Runs a Windows tool (takeown, icacls) in a step, and fails the step as a
+# cmdlet with -ErrorAction Stop would: it throws unless the tool ends with 0.
 function Invoke-VelmoraTool {
     param([string] $Tool, [string[]] $Arguments)
     Write-Verbose "Running $Tool $($Arguments -join ' ')"

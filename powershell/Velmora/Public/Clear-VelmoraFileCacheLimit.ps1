@@ -37,7 +37,12 @@ function Clear-VelmoraFileCacheLimit {
             return
         }
         if ($PassThru) {
-            Write-VelmoraReadBack -Cmdlet $PSCmdlet -Done 'Both hard limits were switched off'
+            $back = Get-VelmoraReadBack -Done 'Both hard limits were switched off'
+            if ($back.Error) {
+                $PSCmdlet.WriteError($back.Error)
+            } else {
+                $back.Limit
+            }
         }
     }
 }

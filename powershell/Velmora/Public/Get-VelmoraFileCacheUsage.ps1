@@ -24,7 +24,10 @@ function Get-VelmoraFileCacheUsage {
     [CmdletBinding()]
     [OutputType('Velmora.FileCacheUsage')]
     param()
-    Assert-VelmoraWindows $PSCmdlet
+    $platform = Get-VelmoraPlatformRefusal -Command $MyInvocation.MyCommand.Name
+    if ($platform.Error) {
+        $PSCmdlet.ThrowTerminatingError($platform.Error)
+    }
     try {
         $memory = Get-CimInstance -ClassName Win32_PerfFormattedData_PerfOS_Memory -ErrorAction Stop
     } catch {

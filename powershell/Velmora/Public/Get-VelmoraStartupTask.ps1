@@ -32,7 +32,10 @@ function Get-VelmoraStartupTask {
     [CmdletBinding()]
     [OutputType('Velmora.StartupTask')]
     param()
-    Assert-VelmoraWindows $PSCmdlet
+    $platform = Get-VelmoraPlatformRefusal -Command $MyInvocation.MyCommand.Name
+    if ($platform.Error) {
+        $PSCmdlet.ThrowTerminatingError($platform.Error)
+    }
     $task = Get-ScheduledTask -TaskName $script:TaskName -ErrorAction SilentlyContinue
     if (-not $task) {
         return

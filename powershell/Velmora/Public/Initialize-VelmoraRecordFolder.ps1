@@ -25,14 +25,18 @@ function Initialize-VelmoraRecordFolder {
     [CmdletBinding(SupportsShouldProcess = $true)]
     [OutputType([System.IO.DirectoryInfo])]
     param()
-    Assert-VelmoraWindows $PSCmdlet
-    if (-not $WhatIfPreference) {
-        Assert-VelmoraElevated $PSCmdlet
+    $platform = Get-VelmoraPlatformRefusal -Command $MyInvocation.MyCommand.Name -Elevated:(-not $WhatIfPreference)
+    if ($platform.Error) {
+        $PSCmdlet.ThrowTerminatingError($platform.Error)
     }
     $data = Join-Path $env:ProgramData 'Velmora'
     $made = @{ Records = $false }
-    if (Invoke-VelmoraSteps -Cmdlet $PSCmdlet -Steps @(Get-VelmoraRecordFolderSteps) -NotDone 'The records folder was not made safe' `
-            -ErrorId 'Velmora.RecordFolderStepFailed') {
+    $run = Invoke-VelmoraSteps -Cmdlet $PSCmdlet -Steps @(Get-VelmoraRecordFolderSteps) -NotDone 'The records folder was not made safe' `
+        -ErrorId 'Velmora.RecordFolderStepFailed'
+    if ($run.Error) {
+        $PSCmdlet.ThrowTerminatingError($run.Error)
+    }
+    if ($run.Done) {
         Get-Item -LiteralPath $data
     }
 }

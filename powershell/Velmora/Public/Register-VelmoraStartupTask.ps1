@@ -88,9 +88,9 @@ function Register-VelmoraStartupTask {
         [object] $RepeatEvery,
         [switch] $Force
     )
-    Assert-VelmoraWindows $PSCmdlet
-    if (-not $WhatIfPreference) {
-        Assert-VelmoraElevated $PSCmdlet
+    $platform = Get-VelmoraPlatformRefusal -Command $MyInvocation.MyCommand.Name -Elevated:(-not $WhatIfPreference)
+    if ($platform.Error) {
+        $PSCmdlet.ThrowTerminatingError($platform.Error)
     }
     $repeats = $PSBoundParameters.ContainsKey('RepeatEvery')
     $interval = $null
@@ -206,8 +206,12 @@ function Register-VelmoraStartupTask {
         Do = { Register-ScheduledTask -TaskName $script:TaskName -Xml $definition -Force -ErrorAction Stop | Out-Null }
         Undo = {} }
 
-    if (-not (Invoke-VelmoraSteps -Cmdlet $PSCmdlet -Steps $steps -NotDone 'The startup task was not registered' `
-            -ErrorId 'Velmora.StartupTaskStepFailed')) {
+    $run = Invoke-VelmoraSteps -Cmdlet $PSCmdlet -Steps $steps -NotDone 'The startup task was not registered' `
+        -ErrorId 'Velmora.StartupTaskStepFailed'
+    if ($run.Error) {
+        $PSCmdlet.ThrowTerminatingError($run.Error)
+    }
+    if (-not $run.Done) {
         return
     }
     if (-not $installed -and (Test-Path -LiteralPath "$program.old")) {

@@ -58,7 +58,12 @@ function Restore-VelmoraFileCacheLimit {
             $PSCmdlet.WriteError((New-VelmoraTooManyObjectsError $records.Count $MyInvocation.MyCommand.Name))
             return
         }
-        Invoke-VelmoraRestore -Cmdlet $PSCmdlet -MinimumBytes $records[0].MinimumBytes -MaximumBytes $records[0].MaximumBytes `
+        $restore = Invoke-VelmoraRestore -Cmdlet $PSCmdlet -MinimumBytes $records[0].MinimumBytes -MaximumBytes $records[0].MaximumBytes `
             -Flags $records[0].Flags -PassThru:$PassThru
+        if ($restore.Error) {
+            $PSCmdlet.WriteError($restore.Error)
+        } elseif ($restore.Limit) {
+            $restore.Limit
+        }
     }
 }

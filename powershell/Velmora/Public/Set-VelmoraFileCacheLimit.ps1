@@ -104,8 +104,13 @@ function Set-VelmoraFileCacheLimit {
         if ($sizes.ContainsKey('Flags')) {
             Write-Warning ('Set-VelmoraFileCacheLimit puts a record back when it is given Flags, as here; ' +
                 'Restore-VelmoraFileCacheLimit is the cmdlet for that, and Set will stop doing it in a later release.')
-            Invoke-VelmoraRestore -Cmdlet $PSCmdlet -MinimumBytes $sizes['MinimumBytes'] -MaximumBytes $sizes['MaximumBytes'] `
+            $restore = Invoke-VelmoraRestore -Cmdlet $PSCmdlet -MinimumBytes $sizes['MinimumBytes'] -MaximumBytes $sizes['MaximumBytes'] `
                 -Flags $sizes['Flags'] -PassThru:$PassThru
+            if ($restore.Error) {
+                $PSCmdlet.WriteError($restore.Error)
+            } elseif ($restore.Limit) {
+                $restore.Limit
+            }
             return
         }
         # Sizes in whole megabytes first; then, where one is 0 (keep it), the
@@ -172,7 +177,12 @@ function Set-VelmoraFileCacheLimit {
             return
         }
         if ($PassThru) {
-            Write-VelmoraReadBack -Cmdlet $PSCmdlet -Done "The file cache limits were set to $shown with both hard limits on"
+            $back = Get-VelmoraReadBack -Done "The file cache limits were set to $shown with both hard limits on"
+            if ($back.Error) {
+                $PSCmdlet.WriteError($back.Error)
+            } else {
+                $back.Limit
+            }
         }
     }
 }

@@ -26,9 +26,9 @@ function Unregister-VelmoraStartupTask {
     [CmdletBinding(SupportsShouldProcess = $true)]
     [OutputType([void])]
     param()
-    Assert-VelmoraWindows $PSCmdlet
-    if (-not $WhatIfPreference) {
-        Assert-VelmoraElevated $PSCmdlet
+    $platform = Get-VelmoraPlatformRefusal -Command $MyInvocation.MyCommand.Name -Elevated:(-not $WhatIfPreference)
+    if ($platform.Error) {
+        $PSCmdlet.ThrowTerminatingError($platform.Error)
     }
     if (-not $PSCmdlet.ShouldProcess("task '$script:TaskName'", 'Unregister, and remove what Register-VelmoraStartupTask put on this machine')) {
         return
