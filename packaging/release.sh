@@ -5,8 +5,8 @@
 #   Velmora-VERSION-powershell.zip   the PowerShell module with both programs
 #   Velmora-VERSION-x64.msi          the per-machine Windows Installer package
 #   velmora.VERSION.nupkg            the Chocolatey package, which carries it
-#   configuration/                   the DSC 3 and WinGet configuration documents
-#                                    and the Intune remediation pair
+#   configuration/                   the DSC 3 and WinGet configuration documents,
+#                                    the Intune remediation pair and the Ansible play
 #   SHA256SUMS            the archives' sums, for "sha256sum -c SHA256SUMS"
 #   LICENSE, CHANGELOG.md the licence and the changes, published beside them
 #   RELEASE-NOTES.md      this version's entry of CHANGELOG.md, for the release page
@@ -184,9 +184,11 @@ cmake "$@" -D "STAGE=$x64_stage" -D "MSI=$msi" -P "$root/packaging/ReleaseMsi.cm
 cmake "$@" -D "MSI=$msi" -D "NUPKG=$made/velmora.$version.nupkg" -P "$root/packaging/ReleaseChocolatey.cmake"
 
 # The configuration that fleets apply: the DSC 3 and WinGet configuration
-# documents, and the Intune remediation pair, one script under its two names.
-mkdir -p "$made/configuration/intune"
+# documents, the Intune remediation pair, one script under its two names, and
+# the Ansible play.
+mkdir -p "$made/configuration/intune" "$made/configuration/ansible"
 cp "$root/dsc/config/velmora.dsc.yaml" "$root/dsc/config/configuration.winget" "$made/configuration/"
+cp "$root/ansible/velmora.yml" "$made/configuration/ansible/"
 for name in Detect Remediate; do
     cp "$root/dsc/intune/VelmoraFileCacheLimit.ps1" "$made/configuration/intune/$name-VelmoraFileCacheLimit.ps1"
 done

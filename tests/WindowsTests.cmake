@@ -76,17 +76,6 @@ if(size_bits EQUAL 64)
         ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine TIMEOUT 300)
 endif()
 
-if(VELMORA_README_TESTS)
-    # The guide's blocks that Wine runs: the deployment guide's msiexec commands,
-    # with this build's MSI.
-    add_test(NAME readme.wine
-        COMMAND ${VELMORA_PYTHON} "${PROJECT_SOURCE_DIR}/tests/readme/check_readme.py" wine
-                "${PROJECT_SOURCE_DIR}" --wine "${wine_sh}" --msi "${VELMORA_MSI}"
-                --version ${PROJECT_VERSION})
-    set_tests_properties(readme.wine PROPERTIES
-        ENVIRONMENT "WINEPREFIX=${wine_prefix}" FIXTURES_REQUIRED wine RESOURCE_LOCK windows-installer TIMEOUT 300)
-endif()
-
 foreach(program IN ITEMS Velmora VelmoraState)
     add_test(NAME pe.${program}
         COMMAND ${VELMORA_PYTHON} "${PROJECT_SOURCE_DIR}/tests/check_pe.py"

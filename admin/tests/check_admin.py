@@ -5,7 +5,8 @@
     check_admin.py sim SOURCE_DIR --velmora PATH [--pwsh PWSH]
         record.ps1 and restore.ps1, run as `powershell -File` runs them, with the
         simulated system's Velmora; the startup task's definition, read as the
-        task scheduler reads it, its arguments as the simulated VelmoraState reads them
+        task scheduler reads it, its arguments as the simulated VelmoraState reads
+        them; and the operations guide's blocks that run these files
     check_admin.py wine SOURCE_DIR --wine WINE_SH --cache-sim DIR --eventcreate EXE
         the startup script of an earlier Velmora (tests/earlier/startup.cmd, with
         a machine's sizes), which every upgrade but the MSI's leaves in place, run
@@ -23,6 +24,7 @@ import tempfile
 import xml.etree.ElementTree as ElementTree
 
 from checking import Failures, Sim, limits_of, mode_parser, run, state_of, windows_path
+from documents import document_block
 
 MiB = 1048576
 UNTOUCHED_GET = "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824], Flags: 0)\n"
@@ -230,6 +232,78 @@ def check_msi_startup_script(arguments, scratch, failures):
                         (state.get("min"), state.get("max"), state.get("flags")))
 
 
+# --- the operations guide's blocks that run these files -------------------------
+
+
+def powershell_is_pwsh(arguments):
+    """Windows PowerShell's name, for PowerShell 7 here."""
+    return f"function powershell {{ & '{arguments.pwsh}' @args }}\n"
+
+
+def with_admin_files(arguments, scratch):
+    """A simulated Windows with every file of admin/ beside Velmora.exe, as they ship."""
+    sim = Sim(arguments.velmora, scratch, arguments.pwsh)
+    for name in os.listdir(os.path.join(arguments.source, "admin")):
+        if os.path.isfile(os.path.join(arguments.source, "admin", name)):
+            shutil.copy(os.path.join(arguments.source, "admin", name), sim.program)
+    return sim
+
+
+def check_guide_record_restore(arguments, scratch, failures):
+    """The guide's lines that run record.ps1 and restore.ps1 as they ship."""
+    block = document_block(arguments.source, "docs/operations.md", "Velmora\\record.ps1")
+    sim = with_admin_files(arguments, scratch)
+    line = sim.velmora_g()
+    result = sim.pwsh(block.text, powershell_is_pwsh(arguments))
+    failures.expect(block, "exit code", 0, result.returncode)
+    failures.expect(block, "before.txt holds -G's line", line,
+                    open(sim.record).read() if os.path.exists(sim.record) else None)
+
+    block = document_block(arguments.source, "docs/operations.md", "Velmora\\restore.ps1")
+    sim = with_admin_files(arguments, scratch)
+    with open(sim.record, "w") as record:
+        record.write("Success: GetSystemFileCacheSize(Min:[268435456], Max:[2147483648], Flags: 5)\n")
+    result = sim.pwsh(block.text, powershell_is_pwsh(arguments))
+    failures.expect(block, "exit code", 0, result.returncode)
+    failures.expect(block, "the recorded limits in force", ("268435456", "2147483648", "5"), limits_of(sim.state))
+
+
+def check_guide_task(arguments, scratch, failures):
+    """The guide's schtasks line registers the definition that ships (the task
+    scheduler is Windows' own: the line names files of admin/), and its edited
+    copy is written in the records folder as schtasks reads it, with sizes that
+    VelmoraState takes, and registered."""
+    block = document_block(arguments.source, "docs/operations.md", '/xml "%ProgramFiles%\\Velmora\\VelmoraStartupTask.xml"')
+    named = re.findall(r"\\Velmora\\([^\\\"]+)\"", block.text)
+    failures.expect(block, "names the shipped definition", ["VelmoraStartupTask.xml"], named)
+    for name in named:
+        failures.expect(block, f"{name} ships beside Velmora.exe", True,
+                        os.path.isfile(os.path.join(arguments.source, "admin", name)))
+
+    block = document_block(arguments.source, "docs/operations.md", "$Copy = \"$env:ProgramData\\Velmora\\VelmoraStartupTask.xml\"")
+    sim = Sim(arguments.velmora, scratch, arguments.pwsh)
+    shutil.copy(os.path.join(arguments.source, "admin", "VelmoraStartupTask.xml"), sim.program)
+    result = sim.pwsh(block.text, "function schtasks { \"schtasks $args\" }\n")
+    copy = os.path.join(sim.program_data, "Velmora", "VelmoraStartupTask.xml")
+    failures.expect(block, "exit code", 0, result.returncode)
+    failures.expect(block, "schtasks registers the copy", f"schtasks /create /tn Velmora file cache limits /xml {copy} /f",
+                    result.stdout.strip().replace("\\", "/"))
+    data = open(copy, "rb").read() if os.path.exists(copy) else b""
+    failures.expect(block, "the copy is UTF-16 with its byte order mark, as schtasks /xml reads it", b"\xff\xfe", data[:2])
+    ns = {"t": "http://schemas.microsoft.com/windows/2004/02/mit/task"}
+    try:
+        arguments_text = ElementTree.fromstring(data).findtext("t:Actions/t:Exec/t:Arguments", namespaces=ns) or ""
+    except ElementTree.ParseError as error:
+        failures.fail(block, f"the copy does not parse: {error}")
+        return
+    words = arguments_text.split()
+    wanted = run([sim.velmora_state, "wanted"] + words[1:], env=sim.environment())
+    failures.expect(block, "the copy's wanted state, as VelmoraState reads its arguments",
+                    '{"hardLimits":true,"minimumMB":512,"maximumPercent":12.5}\n', wanted.stdout)
+    failures.expect(block, "the copy still runs set and writes events", ("set", True),
+                    (words[0] if words else None, "--event-log" in words))
+
+
 def main():
     parser = mode_parser(__doc__)
     parser.add_argument("--cache-sim")
@@ -242,6 +316,8 @@ def main():
             check_record(arguments, scratch, failures)
             check_restore(arguments, scratch, failures)
             check_task_definition(arguments, scratch, failures)
+            check_guide_record_restore(arguments, scratch, failures)
+            check_guide_task(arguments, scratch, failures)
         else:
             check_startup_script(arguments, scratch, failures)
             check_msi_startup_script(arguments, scratch, failures)

@@ -111,7 +111,7 @@ def main():
                    "winget", "configuration"]),
            sorted(os.listdir(folder)))
     expect("the configuration published",
-           ["configuration.winget", "intune/Detect-VelmoraFileCacheLimit.ps1",
+           ["ansible/velmora.yml", "configuration.winget", "intune/Detect-VelmoraFileCacheLimit.ps1",
             "intune/Remediate-VelmoraFileCacheLimit.ps1", "velmora.dsc.yaml"],
            sorted(os.path.relpath(os.path.join(top, name), os.path.join(folder, "configuration"))
                   for top, _, names in os.walk(os.path.join(folder, "configuration")) for name in names))

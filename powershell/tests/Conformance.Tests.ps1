@@ -35,10 +35,12 @@ BeforeDiscovery {
 }
 
 BeforeAll {
-    # The usage lines as the facts give them, and the success line as the README
-    # documents it: the call, the minimum and maximum in bytes, and the flags.
-    $script:UsageLines = @(Get-Content -LiteralPath (Join-Path $PSScriptRoot '../../tests/cli/Usage.txt') |
-        Where-Object { $_ -ne '' -and -not $_.StartsWith('#') })
+    # The usage lines as the README's usage block gives them, and the success
+    # line as the README documents it: the call, the minimum and maximum in
+    # bytes, and the flags.
+    . (Join-Path $PSScriptRoot '../../tests/support/Documents.ps1')
+    $script:UsageLines = @((Get-DocumentBlock 'README.md' 'Usage: Velmora [-G|-C|-S minMB maxMB ]') -split "`n" |
+        Where-Object { $_ -ne '' })
     $script:SuccessLine = '^Success: ([GS]etSystemFileCacheSize)\(Min:\[(\d+)\], Max:\[(\d+)\], Flags: (\d+)\)$'
     $script:Live = $env:VELMORA_CONFORMANCE -eq 'live'
     if (-not $script:Live) {

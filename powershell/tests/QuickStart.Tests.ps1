@@ -8,11 +8,8 @@ param([string] $Module, [string] $Velmora, [string] $StateExe, [string] $Table, 
 BeforeAll {
     . (Join-Path $PSScriptRoot 'ModuleSuite.ps1')
     Install-WindowsDoubles
-    # The README's PowerShell block that starts with Install-Module.
-    $readme = [System.IO.File]::ReadAllText((Join-Path $PSScriptRoot '../../README.md'))
-    $blocks = [regex]::Matches($readme, '(?ms)^```powershell\r?\n(Install-Module Velmora .*?)^```')
-    $blocks.Count | Should -Be 1 -Because 'the README has one quick start'
-    $script:QuickStart = [scriptblock]::Create($blocks[0].Groups[1].Value)
+    . (Join-Path $env:VELMORA_TEST_SUPPORT 'Documents.ps1')
+    $script:QuickStart = [scriptblock]::Create((Get-DocumentBlock 'README.md' 'Install-Module Velmora -Scope AllUsers'))
 }
 
 AfterAll {

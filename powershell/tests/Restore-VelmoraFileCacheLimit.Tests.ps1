@@ -54,3 +54,41 @@ Describe 'Putting back recorded limits' {
         Test-Path -LiteralPath $env:VELMORA_SIM_LOG | Should -BeFalse
     }
 }
+
+# The operations guide's record, then restore, as written: the record kept once
+# in the records folder, and put back.
+Describe "The operations guide's record and restore" {
+    BeforeAll {
+        . (Join-Path $env:VELMORA_TEST_SUPPORT 'Documents.ps1')
+        $script:RecordRestore = [scriptblock]::Create((Get-DocumentBlock 'docs/operations.md' '$limit = Get-VelmoraFileCacheLimit -ErrorAction Stop'))
+    }
+    BeforeEach {
+        Enter-SimulatedWindows
+        New-Item -ItemType Directory -Path (Join-Path $env:ProgramData 'Velmora') | Out-Null
+        $script:Before = Join-Path $env:ProgramData 'Velmora\before.xml'
+    }
+
+    It 'with no record: the untouched limits recorded, then put back with both hard limits off' {
+        $null = & $script:RecordRestore
+        $script:Before | Should -Exist
+        Get-StateValue 'min' | Should -Be '1048576'
+        Get-StateValue 'max' | Should -Be '1073741824'
+        Get-StateValue 'flags' | Should -Be '0'
+    }
+
+    It 'with a record already: the first record is what comes back' {
+        Set-SimulatedSystem "min=268435456`nmax=2147483648`nflags=5"
+        $null = & $script:RecordRestore
+        Set-SimulatedSystem "min=104857600`nmax=209715200`nflags=5"
+        $null = & $script:RecordRestore
+        Get-StateValue 'min' | Should -Be '268435456'
+        Get-StateValue 'max' | Should -Be '2147483648'
+        Get-StateValue 'flags' | Should -Be '5'
+    }
+
+    It 'when the read fails: it stops, and nothing is recorded' {
+        Set-SimulatedSystem 'fail.GetSystemFileCacheSize=534'
+        { & $script:RecordRestore } | Should -Throw -ErrorId 'Velmora.SystemCallFailed,Get-VelmoraFileCacheLimit'
+        $script:Before | Should -Not -Exist
+    }
+}

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The block checker turns red on a broken block: each case breaks one block of a
-copy of the documents and wants check_readme.py to fail, naming that block.
+"""The block checker turns red on a broken document: each case breaks one line of
+a copy of the source tree and wants check_readme.py to fail, saying why.
 
 Usage: test_check_readme.py SOURCE_DIR CHECK_README_ARGUMENTS...
 """
@@ -15,14 +15,16 @@ from checking import Failures
 
 # The document, a line of it, what it becomes, and what the checker must then say.
 BREAKS = [
-    ("docs/operations.md", "Import-Clixml -LiteralPath $Record | Restore-VelmoraFileCacheLimit -ErrorAction Stop -PassThru",
-     "Get-VelmoraFileCacheLimit", "the untouched limits put back"),
-    ("docs/operations.md", 'powershell -NoProfile -ExecutionPolicy Bypass -File "$env:ProgramFiles\\Velmora\\restore.ps1"',
-     'powershell -NoProfile -ExecutionPolicy Bypass -File "$env:ProgramFiles\\Velmora\\restore.ps1" -Record nowhere',
-     "the recorded limits in force"),
     ("README.md", "-SimpleMatch).Line)[0]", "-SimpleMatch).Line)[0])", "PowerShell's parser finds no error"),
     ("docs/operations.md", "## Choosing values", "```sh\necho an unlisted block\n```\n\n## Choosing values",
-     "matches 0 rows of the table of blocks"),
+     "no test runs it and UNRUN has no row for it"),
+    ("README.md", "Install-Module Velmora -Scope AllUsers", "Install-Module Velmora -Scope CurrentUser",
+     "QuickStart.Tests.ps1 takes README.md 'Install-Module Velmora -Scope AllUsers': finds 0 blocks, not one"),
+    ("docs/operations.md", "Get-Counter '\\Memory\\Cache Bytes'", "Get-Counter '\\Memory\\Cache Bytes' # Velmora\\record.ps1",
+     "UNRUN says no test runs it, but more names it"),
+    ("docs/operations.md", "```powershell\nGet-VelmoraFileCacheUsage", "```pwsh\nGet-VelmoraFileCacheUsage",
+     "language 'pwsh' is none of"),
+    ("README.md", "$Zip = 'Velmora-", "$Zip = 'Velmora-0.0.1-win64.zip' # 'Velmora-", "the release it names"),
 ]
 
 
@@ -31,16 +33,15 @@ def main():
     checker = os.path.join(source, "tests", "readme", "check_readme.py")
     failures = Failures()
     for document, line, broken, said in BREAKS:
-        with tempfile.TemporaryDirectory(prefix="velmora-readme-break-") as copy:
-            for part in ("README.md", "docs", "admin", "scripts", "packaging", "CMakePresets.json"):
-                origin = os.path.join(source, part)
-                (shutil.copytree if os.path.isdir(origin) else shutil.copy)(origin, os.path.join(copy, part))
+        with tempfile.TemporaryDirectory(prefix="velmora-readme-break-") as scratch:
+            copy = os.path.join(scratch, "source")
+            shutil.copytree(source, copy, ignore=shutil.ignore_patterns(".git", "build", "build-*"))
             path = os.path.join(copy, document)
             text = open(path, encoding="utf-8").read()
             failures.expect(document, line, "the line is there to break", True, line in text)
             with open(path, "w", encoding="utf-8") as file:
                 file.write(text.replace(line, broken, 1))
-            result = subprocess.run([sys.executable, checker, "sim", copy, *check_arguments],
+            result = subprocess.run([sys.executable, checker, copy, *check_arguments],
                                     capture_output=True, text=True, timeout=600)
             failures.expect(document, line, "exit code", 1, result.returncode)
             if said not in result.stdout:
