@@ -23,6 +23,8 @@ inline std::string DocumentBlock(const std::string &document, const std::string 
     std::string line, text;
     bool inBlock = false, holds = false;
     while (std::getline(file, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         if (!inBlock) {
             inBlock = line.rfind("```", 0) == 0;
             text.clear();
