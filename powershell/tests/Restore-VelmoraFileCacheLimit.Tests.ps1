@@ -69,10 +69,11 @@ Describe "The operations guide's record and restore" {
     }
 
     It 'with no record: the untouched limits recorded, then put back with both hard limits off' {
+        $untouched = Get-VelmoraFileCacheLimit
         $null = & $script:RecordRestore
         $script:Before | Should -Exist
-        Get-StateValue 'min' | Should -Be '1048576'
-        Get-StateValue 'max' | Should -Be '1073741824'
+        Get-StateValue 'min' | Should -Be "$($untouched.MinimumBytes)"
+        Get-StateValue 'max' | Should -Be "$($untouched.MaximumBytes)"
         Get-StateValue 'flags' | Should -Be '0'
     }
 
