@@ -171,6 +171,35 @@ std::vector<std::string> ReadLines(const std::string &path)
     return lines;
 }
 
+std::string DocumentBlock(const std::string &document, const std::string &marker)
+{
+    std::vector<std::string> lines = ReadLines(std::string(VELMORA_SOURCE_DIR) + "/" + document);
+    if (lines.empty())
+        throw std::runtime_error("cannot read " + document);
+    std::vector<std::string> found;
+    std::string text;
+    bool inBlock = false, holds = false;
+    for (std::string line : lines) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!inBlock) {
+            inBlock = line.rfind("```", 0) == 0;
+            text.clear();
+            holds = false;
+        } else if (line == "```") {
+            if (holds)
+                found.push_back(text);
+            inBlock = false;
+        } else {
+            text += line + "\n";
+            holds = holds || line.find(marker) != std::string::npos;
+        }
+    }
+    if (found.size() != 1)
+        throw std::runtime_error(document + ": " + std::to_string(found.size()) + " blocks hold '" + marker + "', not one");
+    return found[0];
+}
+
 std::string ReadFile(const std::string &path)
 {
     std::ifstream file(path, std::ios::binary);

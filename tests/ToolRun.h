@@ -8,40 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <stdexcept>
-
 // The text of the one fenced block of a document of the source tree (README.md,
 // docs/...) with a line that holds the marker, as tests/support/documents.py
 // reads them: the document checker finds these calls as it finds that one's.
-inline std::string DocumentBlock(const std::string &document, const std::string &marker)
-{
-    std::ifstream file(std::string(VELMORA_SOURCE_DIR) + "/" + document);
-    if (!file)
-        throw std::runtime_error("cannot read " + document);
-    std::vector<std::string> found;
-    std::string line, text;
-    bool inBlock = false, holds = false;
-    while (std::getline(file, line)) {
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        if (!inBlock) {
-            inBlock = line.rfind("```", 0) == 0;
-            text.clear();
-            holds = false;
-        } else if (line == "```") {
-            if (holds)
-                found.push_back(text);
-            inBlock = false;
-        } else {
-            text += line + "\n";
-            holds = holds || line.find(marker) != std::string::npos;
-        }
-    }
-    if (found.size() != 1)
-        throw std::runtime_error(document + ": " + std::to_string(found.size()) + " blocks hold '" + marker + "', not one");
-    return found[0];
-}
+std::string DocumentBlock(const std::string &document, const std::string &marker);
 
 // The three usage lines, as the tool prints them, each ending in a line break:
 // the README's usage block.
