@@ -245,7 +245,7 @@ def with_admin_files(arguments, scratch):
     sim = Sim(arguments.velmora, scratch, arguments.pwsh)
     for name in os.listdir(os.path.join(arguments.source, "admin")):
         if os.path.isfile(os.path.join(arguments.source, "admin", name)):
-            shutil.copy(os.path.join(arguments.source, "admin", name), sim.program)
+            installed(sim, arguments.source, name)
     return sim
 
 
@@ -282,7 +282,7 @@ def check_guide_task(arguments, scratch, failures):
 
     block = document_block(arguments.source, "docs/operations.md", "$Copy = \"$env:ProgramData\\Velmora\\VelmoraStartupTask.xml\"")
     sim = Sim(arguments.velmora, scratch, arguments.pwsh)
-    shutil.copy(os.path.join(arguments.source, "admin", "VelmoraStartupTask.xml"), sim.program)
+    installed(sim, arguments.source, "VelmoraStartupTask.xml")
     result = sim.pwsh(block.text, "function schtasks { \"schtasks $args\" }\n")
     copy = os.path.join(sim.program_data, "Velmora", "VelmoraStartupTask.xml")
     failures.expect(block, "exit code", 0, result.returncode)
