@@ -30,12 +30,12 @@ def main():
     configure = {preset["name"] for preset in presets["configurePresets"]}
     build = {preset["name"]: preset.get("configurePreset") for preset in presets["buildPresets"]}
     configured = re.fullmatch(r"cmake --preset (\S+)", steps[0])
+    preset = configured.group(1) if configured else None
     built = re.fullmatch(r"cmake --build --preset (\S+)", steps[1]) if len(steps) > 1 else None
-    failures.expect(block, "configures a preset that exists", True, bool(configured) and configured.group(1) in configure)
-    failures.expect(block, "builds that preset", configured.group(1) if configured else None,
-                    build.get(built.group(1)) if built else None)
+    failures.expect(block, "configures a preset that exists", True, preset in configure)
+    failures.expect(block, "builds that preset", preset, build.get(built.group(1)) if built else None)
     failures.expect(block, "then runs the program that preset builds, as the build folder names it",
-                    f"./build/{configured.group(1) if configured else None}/Velmora -G", steps[-1])
+                    f"./build/{preset}/Velmora -G", steps[-1])
 
     shown = document_block(arguments.source, "README.md", "Success: GetSystemFileCacheSize(Min:[1048576], Max:[1073741824]")
     with tempfile.TemporaryDirectory(prefix="velmora-documents-") as scratch:
